@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the native build and the tests need.
+# As root it installs what is missing; otherwise it prints the command to run.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libjsoncpp-dev libboost-dev libboost-date-time-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev libcli11-dev
+  "$@"
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]}" >&2
+  echo "install them with: sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
