@@ -5,12 +5,15 @@
 #
 # Boost is not installed for mipsel: libboost-dev:mipsel conflicts with the
 # cross toolchain, and the build uses header-only parts of Boost, so the build
-# machine's libboost-dev (from scripts/install-deps.sh) serves the target too.
+# machine's libboost-dev serves the target too.
+#
+# musl:mipsel is not linked against: its libc.so is the list of C library
+# symbols that an OpenWrt controller offers, for the plug-in's libc check.
 set -euo pipefail
 
 arch=mipsel
 build_packages=(cmake g++-mipsel-linux-gnu qemu-user libboost-dev)
-target_packages=(libjsoncpp-dev:"$arch" libgtest-dev:"$arch" libgmock-dev:"$arch")
+target_packages=(libjsoncpp-dev:"$arch" libgtest-dev:"$arch" libgmock-dev:"$arch" musl:"$arch")
 
 missing=()
 for p in "${build_packages[@]}" "${target_packages[@]}"; do
