@@ -1,0 +1,73 @@
+#include "sim/profile.h"
+
+#include <algorithm>
+#include <string>
+
+#include "sim/config_error.h"
+#include "sim/wire.h"
+
+namespace sim {
+namespace {
+
+constexpr int kMaxCells = static_cast<int>(kCellReadings);
+
+void ValidateEvent(const Event& event, const MonitorProfile& profile, const std::string& where) {
+  if (event.at_s < 0) throw ConfigError(Field(where, "at_s"), "must not be negative");
+  if (event.for_s < 0) throw ConfigError(Field(where, "for_s"), "must not be negative");
+  if (event.ramp_s < 0) throw ConfigError(Field(where, "ramp_s"), "must not be negative");
+  if (event.kind == Event::Kind::kSilence && event.for_s <= 0) {
+    throw ConfigError(Field(where, "for_s"), "a silence needs a length in seconds");
+  }
+  if (event.kind == Event::Kind::kCellDrop && (event.cell < 0 || event.cell >= profile.cells)) {
+    throw ConfigError(Field(where, "cell"),
+                      "must name a block 0.." + std::to_string(profile.cells - 1) + ", got " +
+                          std::to_string(event.cell));
+  }
+}
+
+}  // namespace
+
+bool Event::ActiveAt(double t) const { return t >= at_s && (for_s <= 0 || t < at_s + for_s); }
+
+double Event::ProgressAt(double t) const {
+  if (ramp_s <= 0) return 1.0;
+  return std::clamp((t - at_s) / ramp_s, 0.0, 1.0);
+}
+
+const char* EventKindName(Event::Kind kind) {
+  switch (kind) {
+    case Event::Kind::kCellDrop: return "cell_drop";
+    case Event::Kind::kCurrentStep: return "current_step";
+    case Event::Kind::kTemperatureRise: return "temperature_rise";
+    case Event::Kind::kSilence: return "silence";
+  }
+  return "?";
+}
+
+double MonitorProfile::BaseVolts(int cell) const {
+  if (cell_volts.size() == 1) return cell_volts.front();
+  return cell_volts.at(static_cast<size_t>(cell));
+}
+
+void Validate(const MonitorProfile& profile, const std::string& where) {
+  if (profile.address == kPreamble) {
+    throw ConfigError(Field(where, "address"), "0xFE is the request preamble and cannot be served");
+  }
+  if (profile.cells < 1 || profile.cells > kMaxCells) {
+    throw ConfigError(Field(where, "cells"), "must lie in 1..32, got " + std::to_string(profile.cells));
+  }
+  const size_t volts = profile.cell_volts.size();
+  if (volts != 1 && volts != static_cast<size_t>(profile.cells)) {
+    throw ConfigError(Field(where, "cell_volts"), "needs one value or one per block (" +
+                                                 std::to_string(profile.cells) + "), got " +
+                                                 std::to_string(volts));
+  }
+  if (profile.drift_period_s <= 0) throw ConfigError(Field(where, "drift_period_s"), "must be positive");
+  if (profile.drift_volts < 0) throw ConfigError(Field(where, "drift_volts"), "must not be negative");
+  if (profile.noise_volts < 0) throw ConfigError(Field(where, "noise_volts"), "must not be negative");
+  for (size_t i = 0; i < profile.events.size(); ++i) {
+    ValidateEvent(profile.events[i], profile, Field(where, "events[" + std::to_string(i) + "]"));
+  }
+}
+
+}  // namespace sim
