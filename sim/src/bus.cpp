@@ -15,7 +15,7 @@ Bus::Bus(const BusConfig& config, std::shared_ptr<const Clock> clock)
 
 const Monitor& Bus::AddMonitor(MonitorProfile profile, FaultPlan faults) {
   if (FindMonitor(profile.address)) {
-    throw ConfigError("monitor.address", "two monitors answer to " + HexBytes({profile.address}));
+    throw ConfigError("monitor.address", "two monitors answer to 0x" + HexBytes({profile.address}));
   }
   // Each monitor draws its faults from its own stream, so adding a monitor
   // leaves the others' fault sequences as they were.

@@ -106,7 +106,12 @@ bool PortServer::RunOnce(std::chrono::milliseconds max_wait) {
     while (read(wake_[0], drain, sizeof drain) > 0) {
     }
   }
-  if (fds[0].revents & POLLIN) ReadRequests();
+  if (fds[0].revents & POLLIN) {
+    ReadRequests();
+  } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    // A serial adapter that was unplugged; a pty never hangs up while we hold its other side.
+    throw std::system_error(EIO, std::generic_category(), "port hung up: " + path_);
+  }
   WriteDue();
   return !stop_;
 }

@@ -100,9 +100,8 @@ void DefineOptions(CLI::App& app, Options& o) {
         ->type_name(i < kFaultRules ? "RATE|Nx" : "NUMBER");
   }
   app.add_option("--seed", o.seed, "Seed for noise, drift and faults; the same seed repeats a run byte for byte")
-      ->group("Faults (every monitor)");
-  app.add_flag("--pace", o.pace, "Send reply bytes at the pace of 19200 bit/s (521 us a byte)")
-      ->group("Faults (every monitor)");
+      ->group("Run");
+  app.add_flag("--pace", o.pace, "Send reply bytes at the pace of 19200 bit/s (521 us a byte)")->group("Run");
   app.add_flag("-v,--verbose", o.verbose, "Log each exchange in hex: '> FE FE 81 A1 22', '< ED 81 ... cs'")
       ->group("Run");
   app.add_option("--duration", o.duration_s, "Stop after this many seconds (default: on SIGINT or SIGTERM)")
