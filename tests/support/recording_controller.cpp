@@ -66,7 +66,10 @@ void RecordingController::SetPeerThrows(unsigned id, const std::string& name) {
 }
 
 void RecordingController::SetPeerDevice(unsigned id, const VDeviceInterface* device) {
-  peer_devices_[id] = device;
+  if (device)
+    peer_devices_[id] = device;
+  else
+    peer_devices_.erase(id);
 }
 
 std::vector<HostCall> RecordingController::CallsOf(HostCall::Kind kind) const {

@@ -55,7 +55,8 @@ class RecordingController : public QorvController {
   void Advance(long seconds) { now += boost::posix_time::seconds(seconds); }
   void SetPeerValue(unsigned id, const std::string& name, float value);
   void SetPeerThrows(unsigned id, const std::string& name);
-  // Answers look-ups of `id` by asking `device` (for wiring real peers).
+  // Answers look-ups of `id` by asking `device` (for wiring real peers);
+  // nullptr unwires it again (a destroyed peer).
   void SetPeerDevice(unsigned id, const VDeviceInterface* device);
   int send_result = -2;  // SendData's result; -2 means "the frame length"
   bool ao_report_result = false;

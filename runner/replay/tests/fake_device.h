@@ -1,0 +1,81 @@
+#pragma once
+// A small serial device for testing the replay machinery without the
+// plug-in: each operation does one recognisable thing (a frame, a stdout
+// line, a record, a throw) so a test can check where the transcript puts it.
+
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/qorv_spdevice.h"
+
+namespace halvex::replay::testing {
+
+class FakeDevice : public QorvSPDevice {
+ public:
+  FakeDevice() {
+    device_type_ = "fake";
+    baud_rate_ = 19200;
+  }
+  ~FakeDevice() override { std::cout << "fake " << data_id_ << " gone" << std::endl; }
+
+  int InitSetting(const Json::Value& setting) override {
+    peer_ = setting.get("peer", 0).asUInt();
+    addr_ = static_cast<unsigned char>(addr_ + 0x80);
+    return 1;
+  }
+
+  // Line, frame, line: the frame must sit between the two lines.
+  int RefreshStatus() override {
+    std::cout << "before send" << std::endl;
+    const unsigned char frame[] = {0xFE, 0xFE, addr_, 0xA1};
+    SendData(frame, sizeof frame);
+    std::cout << "after send" << std::endl;
+    return 1;
+  }
+
+  // EE: throws. Otherwise asks its peer (if any), publishes a record whose
+  // first cell is the first byte received, and leaves a line unfinished.
+  int process(unsigned char* data, unsigned len) override {
+    if (len > 0 && data[0] == 0xEE) throw std::runtime_error("bad byte");
+    if (peer_ != 0) {
+      try {
+        value_ += Get_SP_Value(peer_, "v");
+      } catch (const std::out_of_range&) {
+        std::cout << "peer missing" << std::endl;
+      }
+    }
+    std::vector<unsigned char> record(152, 0);
+    std::memcpy(record.data(), &data_id_, 4);
+    const float cell = data[0];
+    std::memcpy(record.data() + 4, &cell, 4);
+    SendSP(5013, record.data(), static_cast<unsigned>(record.size()), false);
+    SaveDeviceHistory(record.data(), static_cast<unsigned>(record.size()));
+    std::cout << "partial";
+    return static_cast<int>(len);
+  }
+
+  float Get_Value(unsigned, const std::string& name) const override {
+    if (name != "v") throw std::out_of_range("不支持变量");
+    return value_;
+  }
+
+  bool LoadFromCache(const unsigned char* image, int len) override {
+    if (len != 152) return false;
+    std::memcpy(&value_, image + 4, 4);
+    return true;
+  }
+
+  int DeviceIoControl(int code, const void*, int in_len, void*, int, int& out_size) override {
+    out_size = in_len;
+    return code;
+  }
+
+ private:
+  unsigned peer_ = 0;
+  float value_ = 1.5f;
+};
+
+}  // namespace halvex::replay::testing
