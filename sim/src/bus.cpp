@@ -20,8 +20,8 @@ const Monitor& Bus::AddMonitor(MonitorProfile profile, FaultPlan faults) {
   // Each monitor draws its faults from its own stream, so adding a monitor
   // leaves the others' fault sequences as they were.
   const uint64_t fault_seed = internal::Mix(options_.seed, profile.address);
-  auto station = std::make_unique<Station>(
-      Station{Monitor(std::move(profile), options_.seed), FaultInjector(std::move(faults), fault_seed)});
+  auto station = std::make_unique<Station>(Station{Monitor(std::move(profile), options_.seed),
+                                                   FaultInjector(std::move(faults), fault_seed)});
   stations_.push_back(std::move(station));
   return stations_.back()->monitor;
 }
@@ -88,7 +88,8 @@ Exchange Bus::Serve(const RequestFrame& frame, Micros now) {
 }
 
 void Bus::Answer(Station& station, Command command, Exchange& exchange) {
-  Delivery delivery = station.injector.Deliver(station.monitor.Answer(command, exchange.at), exchange.at);
+  Delivery delivery =
+      station.injector.Deliver(station.monitor.Answer(command, exchange.at), exchange.at);
   exchange.faults = std::move(delivery.faults);
   exchange.reply = std::move(delivery.chunks);
   if (!exchange.reply.empty()) {

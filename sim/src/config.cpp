@@ -1,11 +1,11 @@
 #include "sim/config.h"
 
+#include <json/reader.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <set>
-
-#include <json/reader.h>
 
 #include "sim/config_error.h"
 
@@ -14,10 +14,11 @@ namespace {
 
 using KeySet = std::set<std::string>;
 
-const KeySet kProfileKeys = {"address",      "device_address", "cells",         "cell_type",
-                             "cell_volts",   "drift_volts",    "drift_period_s", "noise_volts",
-                             "group_scale",  "group_volts",    "current_amps",  "current_encoding",
-                             "temperature_c", "spare_reading", "faults",        "events"};
+const KeySet kProfileKeys = {
+    "address",       "device_address", "cells",          "cell_type",
+    "cell_volts",    "drift_volts",    "drift_period_s", "noise_volts",
+    "group_scale",   "group_volts",    "current_amps",   "current_encoding",
+    "temperature_c", "spare_reading",  "faults",         "events"};
 const KeySet kFaultSettingKeys = {"noise_max_bytes",    "split_max_chunks", "split_gap_ms",
                                   "trailing_max_bytes", "delay_ms",         "silence_s"};
 const KeySet kBusKeys = {"seed", "pace"};
@@ -80,7 +81,8 @@ class ObjectReader {
  public:
   ObjectReader(const Json::Value& object, std::string where, const KeySet& known)
       : object_(object), where_(std::move(where)) {
-    if (!object.isObject()) throw ConfigError(where_.empty() ? "settings" : where_, "must be an object");
+    if (!object.isObject())
+      throw ConfigError(where_.empty() ? "settings" : where_, "must be an object");
     for (const std::string& key : object.getMemberNames()) {
       if (!known.count(key)) throw ConfigError(Field(where_, key), "unknown key");
     }
@@ -122,7 +124,8 @@ uint8_t ReadAddress(const ObjectReader& reader, uint8_t fallback) {
     const auto configured = ParseAddress(reader["device_address"], reader.Where("device_address"));
     return static_cast<uint8_t>(configured + kDeviceAddressOffset);
   }
-  return reader.Has("address") ? ParseAddress(reader["address"], reader.Where("address")) : fallback;
+  return reader.Has("address") ? ParseAddress(reader["address"], reader.Where("address"))
+                               : fallback;
 }
 
 void ReadScales(const ObjectReader& reader, MonitorProfile& profile) {
@@ -143,7 +146,8 @@ void ReadScales(const ObjectReader& reader, MonitorProfile& profile) {
     if (encoding != "plain" && encoding != "sensor") {
       throw ConfigError(reader.Where("current_encoding"), "must be \"plain\" or \"sensor\"");
     }
-    profile.current_encoding = encoding == "sensor" ? CurrentEncoding::kSensor : CurrentEncoding::kPlain;
+    profile.current_encoding =
+        encoding == "sensor" ? CurrentEncoding::kSensor : CurrentEncoding::kPlain;
   }
 }
 
@@ -153,7 +157,8 @@ MonitorProfile ReadProfile(const ObjectReader& reader) {
   reader.Read("cells", profile.cells, 1, static_cast<long>(kCellReadings));
   ReadScales(reader, profile);
   if (profile.cell_type == CellType::kSixVolt) profile.cell_volts = {6.75};
-  if (reader.Has("cell_volts")) profile.cell_volts = Voltages(reader["cell_volts"], reader.Where("cell_volts"));
+  if (reader.Has("cell_volts"))
+    profile.cell_volts = Voltages(reader["cell_volts"], reader.Where("cell_volts"));
   reader.Read("drift_volts", profile.drift_volts);
   reader.Read("drift_period_s", profile.drift_period_s);
   reader.Read("noise_volts", profile.noise_volts);
@@ -171,8 +176,8 @@ void ReadEvents(const ObjectReader& reader, MonitorProfile& profile) {
   const Json::Value& events = reader["events"];
   if (!events.isArray()) throw ConfigError(reader.Where("events"), "must be an array");
   for (Json::ArrayIndex i = 0; i < events.size(); ++i) {
-    profile.events.push_back(
-        ParseEvent(events[i], profile.cell_type, reader.Where("events[" + std::to_string(i) + "]")));
+    profile.events.push_back(ParseEvent(events[i], profile.cell_type,
+                                        reader.Where("events[" + std::to_string(i) + "]")));
   }
 }
 
@@ -283,7 +288,11 @@ Event ParseEvent(const Json::Value& object, CellType cell_type, const std::strin
   if (!reader.Has("type")) throw ConfigError(reader.Where("type"), "missing");
   const std::string type = Text(reader["type"], reader.Where("type"));
   // The one value key each kind takes; the others are mistakes.
-  struct KindKey { const char* type; Event::Kind kind; const char* key; };
+  struct KindKey {
+    const char* type;
+    Event::Kind kind;
+    const char* key;
+  };
   const KindKey kinds[] = {{"cell_drop", Event::Kind::kCellDrop, "volts"},
                            {"current_step", Event::Kind::kCurrentStep, "amps"},
                            {"temperature_rise", Event::Kind::kTemperatureRise, "celsius"},
@@ -304,9 +313,10 @@ Event ParseEvent(const Json::Value& object, CellType cell_type, const std::strin
   if (reader.Has("cell") && event.kind != Event::Kind::kCellDrop) {
     throw ConfigError(reader.Where("cell"), "does not apply to " + type);
   }
-  const bool needs_value = event.kind == Event::Kind::kCurrentStep ||
-                           event.kind == Event::Kind::kTemperatureRise;
-  if (needs_value && !reader.Has(match->key)) throw ConfigError(reader.Where(match->key), "missing");
+  const bool needs_value =
+      event.kind == Event::Kind::kCurrentStep || event.kind == Event::Kind::kTemperatureRise;
+  if (needs_value && !reader.Has(match->key))
+    throw ConfigError(reader.Where(match->key), "missing");
   if (event.kind == Event::Kind::kCellDrop) {
     if (!reader.Has("cell")) throw ConfigError(reader.Where("cell"), "missing");
     event.value = WindowOf(cell_type).low * kDropBelowWindow;
@@ -356,7 +366,8 @@ Json::Value ParseOptionText(const std::string& text, const std::string& where,
     const std::string key = equals == std::string::npos ? bare_key : Trim(item.substr(0, equals));
     if (key.empty()) throw ConfigError(where, "expected key=value, got \"" + item + "\"");
     if (object.isMember(key)) throw ConfigError(Field(where, key), "given twice");
-    object[key] = equals == std::string::npos ? Json::Value(item) : ValueFromText(Trim(item.substr(equals + 1)));
+    object[key] = equals == std::string::npos ? Json::Value(item)
+                                              : ValueFromText(Trim(item.substr(equals + 1)));
   }
   return object;
 }

@@ -31,7 +31,8 @@ std::string FormatCounters(const Counters& counters) {
   line("other_address", counters.other_address);
   line("unknown_commands", counters.unknown_commands);
   line("silent", counters.silent);
-  for (size_t i = 0; i < kFaultKinds; ++i) line(FaultName(static_cast<Fault>(i)), counters.faults[i]);
+  for (size_t i = 0; i < kFaultKinds; ++i)
+    line(FaultName(static_cast<Fault>(i)), counters.faults[i]);
   return text;
 }
 

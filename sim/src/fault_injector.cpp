@@ -26,7 +26,7 @@ bool FaultInjector::Fires(Fault fault) {
     return true;
   }
   const double rate = plan_[fault].rate;
-  if (rate <= 0) return false;  // no draw, so enabling one fault leaves the others' sequence alone
+  if (rate <= 0) return false;  // a fault that is off draws nothing
   return internal::UnitFromHash(internal::Mix(rng_state_++)) < rate;
 }
 
@@ -100,7 +100,8 @@ std::vector<Chunk> FaultInjector::Split(const Bytes& stream) {
   std::vector<Chunk> chunks;
   size_t start = 0;
   for (size_t cut : cuts) {
-    Chunk chunk{Bytes(stream.begin() + static_cast<long>(start), stream.begin() + static_cast<long>(cut))};
+    Chunk chunk{
+        Bytes(stream.begin() + static_cast<long>(start), stream.begin() + static_cast<long>(cut))};
     if (start > 0) chunk.delay_before = Micros{random.Between(0, max_gap_us)};
     chunks.push_back(std::move(chunk));
     start = cut;

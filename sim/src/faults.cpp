@@ -6,7 +6,7 @@ namespace sim {
 namespace {
 
 constexpr const char* kNames[kFaultKinds] = {"drop",  "corrupt",  "wrong_address", "noise",
-                                            "split", "trailing", "delay",         "silence"};
+                                             "split", "trailing", "delay",         "silence"};
 
 void RequirePositive(double value, const std::string& where) {
   if (!(value > 0)) throw ConfigError(where, "must be positive");
@@ -32,8 +32,10 @@ void Validate(const FaultPlan& plan, const std::string& where) {
     if (rule.count < 0) throw ConfigError(Field(where, kNames[i]), "count must not be negative");
   }
   RequirePositive(plan.noise_max_bytes, Field(where, "noise_max_bytes"));
-  if (plan.split_max_chunks < 2) throw ConfigError(Field(where, "split_max_chunks"), "must be at least 2");
-  if (plan.split_gap_ms < 0) throw ConfigError(Field(where, "split_gap_ms"), "must not be negative");
+  if (plan.split_max_chunks < 2)
+    throw ConfigError(Field(where, "split_max_chunks"), "must be at least 2");
+  if (plan.split_gap_ms < 0)
+    throw ConfigError(Field(where, "split_gap_ms"), "must not be negative");
   RequirePositive(plan.trailing_max_bytes, Field(where, "trailing_max_bytes"));
   if (plan.delay_ms < 0) throw ConfigError(Field(where, "delay_ms"), "must not be negative");
   RequirePositive(plan.silence_s, Field(where, "silence_s"));

@@ -25,14 +25,17 @@ double ApplyEvents(const MonitorProfile& profile, Kind kind, double t, double no
 
 }  // namespace
 
-Monitor::Monitor(MonitorProfile profile, uint64_t seed) : profile_(std::move(profile)), seed_(seed) {
+Monitor::Monitor(MonitorProfile profile, uint64_t seed)
+    : profile_(std::move(profile)), seed_(seed) {
   Validate(profile_);
 }
 
 double Monitor::CellVolts(int cell, double t, Micros now) const {
-  const uint64_t cell_key = internal::Mix(seed_, profile_.address * 64u + static_cast<uint64_t>(cell));
+  const uint64_t cell_key =
+      internal::Mix(seed_, profile_.address * 64u + static_cast<uint64_t>(cell));
   const double phase = kTwoPi * internal::UnitFromHash(cell_key);
-  const double drift = profile_.drift_volts * std::sin(kTwoPi * t / profile_.drift_period_s + phase);
+  const double drift =
+      profile_.drift_volts * std::sin(kTwoPi * t / profile_.drift_period_s + phase);
   const uint64_t noise_key = internal::Mix(cell_key, static_cast<uint64_t>(now.count()));
   const double noise = profile_.noise_volts * (2.0 * internal::UnitFromHash(noise_key) - 1.0);
   return ApplyEvents(profile_, Kind::kCellDrop, t, profile_.BaseVolts(cell) + drift + noise, cell);

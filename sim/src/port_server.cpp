@@ -18,7 +18,8 @@ using WallClock = std::chrono::steady_clock;
 constexpr size_t kReadSize = 512;
 
 timespec ToTimespec(WallClock::duration wait) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(wait, WallClock::duration::zero()));
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::max(wait, WallClock::duration::zero()));
   return timespec{static_cast<time_t>(ns.count() / 1'000'000'000),
                   static_cast<long>(ns.count() % 1'000'000'000)};
 }
@@ -27,7 +28,8 @@ timespec ToTimespec(WallClock::duration wait) {
 
 std::unique_ptr<PortServer> PortServer::CreatePty(Bus bus) {
   const internal::PtyPair pty = internal::OpenRawPty();
-  return std::unique_ptr<PortServer>(new PortServer(pty.master, pty.slave, pty.path, std::move(bus)));
+  return std::unique_ptr<PortServer>(
+      new PortServer(pty.master, pty.slave, pty.path, std::move(bus)));
 }
 
 std::unique_ptr<PortServer> PortServer::OpenSerial(const std::string& path, Bus bus) {
@@ -96,7 +98,8 @@ bool PortServer::RunOnce(std::chrono::milliseconds max_wait) {
   TimePoint until = now + max_wait;
   const bool due = !pending_.empty() && pending_.front().due <= now;  // blocked on a full port
   if (!pending_.empty() && !due) until = std::min(until, pending_.front().due);
-  pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (due ? POLLOUT : 0)), 0}, {wake_[0], POLLIN, 0}};
+  pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (due ? POLLOUT : 0)), 0},
+                   {wake_[0], POLLIN, 0}};
   const timespec timeout = ToTimespec(until - now);
   if (ppoll(fds, 2, &timeout, nullptr) < 0 && errno != EINTR) {
     throw std::system_error(errno, std::generic_category(), "poll " + path_);

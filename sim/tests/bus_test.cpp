@@ -1,8 +1,8 @@
 // Several monitors on one line: who answers, what is counted and logged.
 
-#include <gtest/gtest.h>
-
 #include "sim/bus.h"
+
+#include <gtest/gtest.h>
 
 namespace sim {
 namespace {
@@ -26,8 +26,10 @@ TEST_F(BusTest, OnlyTheAddressedMonitorAnswers) {
   second.temperature_c = 31.0;
   bus_.AddMonitor(At(0x81));
   bus_.AddMonitor(second);
-  EXPECT_EQ(Join(bus_.Feed(EncodeRequest(0x81, Command::kTemperature))), EncodeScalarReply(0x81, 2500));
-  EXPECT_EQ(Join(bus_.Feed(EncodeRequest(0x82, Command::kTemperature))), EncodeScalarReply(0x82, 3100));
+  EXPECT_EQ(Join(bus_.Feed(EncodeRequest(0x81, Command::kTemperature))),
+            EncodeScalarReply(0x81, 2500));
+  EXPECT_EQ(Join(bus_.Feed(EncodeRequest(0x82, Command::kTemperature))),
+            EncodeScalarReply(0x82, 3100));
   EXPECT_TRUE(bus_.Feed(EncodeRequest(0x83, Command::kTemperature)).empty());
 }
 

@@ -1,9 +1,10 @@
 // Settings from a host's JSON and from command-line text, and the messages
 // that name a bad key.
 
+#include "sim/config.h"
+
 #include <gtest/gtest.h>
 
-#include "sim/config.h"
 #include "sim/config_error.h"
 
 namespace sim {
@@ -61,17 +62,22 @@ TEST(Config, ErrorsNameTheKey) {
   const Case cases[] = {
       {R"({"cell_volt": 13.3})", "cell_volt: unknown key"},
       {R"({"cell_type": 7})", "cell_type: must be 12 or 6"},
-      {R"({"cells": 4, "cell_volts": [13, 13, 13]})", "cell_volts: needs one value or one per block"},
+      {R"({"cells": 4, "cell_volts": [13, 13, 13]})",
+       "cell_volts: needs one value or one per block"},
       {R"({"address": "0x81", "device_address": 1})", "address: give address or device_address"},
       {R"({"group_scale": 0.5})", "group_scale: must be 0.1 or 0.01"},
       {R"({"current_encoding": "signed"})", "current_encoding: must be \"plain\" or \"sensor\""},
       {R"({"faults": {"drop": 1.5}})", "faults.drop: rate must lie in 0..1"},
       {R"({"faults": {"flip": 0.1}})", "faults.flip: unknown key"},
       {R"({"events": [{"type": "flood"}]})", "events[0].type: must be cell_drop"},
-      {R"({"events": [{"type": "silence", "at_s": 3}]})", "events[0].for_s: a silence needs a length"},
-      {R"({"events": [{"type": "cell_drop", "cell": 30}]})", "events[0].cell: must name a block 0..29"},
-      {R"({"events": [{"type": "current_step", "amps": 1, "volts": 2}]})", "events[0].volts: does not apply"},
-      {R"({"monitors": [{"cells": 30}, {"cells": 0}]})", "monitors[1].cells: must be a whole number"},
+      {R"({"events": [{"type": "silence", "at_s": 3}]})",
+       "events[0].for_s: a silence needs a length"},
+      {R"({"events": [{"type": "cell_drop", "cell": 30}]})",
+       "events[0].cell: must name a block 0..29"},
+      {R"({"events": [{"type": "current_step", "amps": 1, "volts": 2}]})",
+       "events[0].volts: does not apply"},
+      {R"({"monitors": [{"cells": 30}, {"cells": 0}]})",
+       "monitors[1].cells: must be a whole number"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -85,8 +91,8 @@ TEST(Config, ErrorsNameTheKey) {
 }
 
 TEST(Config, ReadsAMonitorFromCommandLineText) {
-  const MonitorSetup setup =
-      ParseMonitorText("address=0x82, cells=3, cell_volts=13.1/13.2/13.3, drop=3x, split=0.25, delay_ms=50");
+  const MonitorSetup setup = ParseMonitorText(
+      "address=0x82, cells=3, cell_volts=13.1/13.2/13.3, drop=3x, split=0.25, delay_ms=50");
   EXPECT_EQ(setup.profile.address, 0x82);
   EXPECT_EQ(setup.profile.cell_volts, (std::vector<double>{13.1, 13.2, 13.3}));
   EXPECT_EQ(setup.faults[Fault::kDrop].count, 3);

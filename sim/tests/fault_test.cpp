@@ -25,7 +25,8 @@ bool StartsWith(const Bytes& bytes, const Bytes& prefix) {
 }
 
 bool EndsWith(const Bytes& bytes, const Bytes& suffix) {
-  return bytes.size() >= suffix.size() && std::equal(suffix.rbegin(), suffix.rend(), bytes.rbegin());
+  return bytes.size() >= suffix.size() &&
+         std::equal(suffix.rbegin(), suffix.rend(), bytes.rbegin());
 }
 
 TEST(Faults, EachDoesWhatItSays) {
@@ -47,7 +48,8 @@ TEST(Faults, EachDoesWhatItSays) {
          const Bytes sent = Join(d.chunks);
          ASSERT_EQ(sent.size(), clean.size());
          EXPECT_NE(sent[1], clean[1]);
-         EXPECT_EQ(Checksum(sent.data() + 1, sent.size() - 2), sent.back()) << "checksum must still hold";
+         EXPECT_EQ(Checksum(sent.data() + 1, sent.size() - 2), sent.back())
+             << "checksum must still hold";
          EXPECT_TRUE(std::equal(clean.begin() + 2, clean.end() - 1, sent.begin() + 2));
        }},
       {Fault::kNoise,
@@ -86,7 +88,8 @@ TEST(Faults, EachDoesWhatItSays) {
   };
   for (const Case& c : cases) {
     for (const Bytes& clean : {kFrame, kCellFrame}) {
-      SCOPED_TRACE(std::string(FaultName(c.fault)) + " on a " + std::to_string(clean.size()) + "-byte reply");
+      SCOPED_TRACE(std::string(FaultName(c.fault)) + " on a " + std::to_string(clean.size()) +
+                   "-byte reply");
       FaultPlan plan;
       plan[c.fault].count = 1;
       plan.noise_max_bytes = 3;
@@ -139,7 +142,8 @@ std::vector<Exchange> FaultyRun(uint64_t seed) {
 std::vector<std::pair<Bytes, long>> Trace(const std::vector<Exchange>& run) {
   std::vector<std::pair<Bytes, long>> trace;
   for (const Exchange& e : run) {
-    for (const Chunk& c : e.reply) trace.emplace_back(c.bytes, static_cast<long>(c.delay_before.count()));
+    for (const Chunk& c : e.reply)
+      trace.emplace_back(c.bytes, static_cast<long>(c.delay_before.count()));
     trace.emplace_back(Bytes{}, static_cast<long>(e.faults.size()));
   }
   return trace;

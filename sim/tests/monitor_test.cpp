@@ -1,11 +1,12 @@
 // The monitor model: byte-exact replies for known strings, the scaling a
 // device decodes, scripted events, drift and noise.
 
+#include "sim/monitor.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "sim/monitor.h"
 #include "sim/scaling.h"
 
 namespace sim {
@@ -59,18 +60,29 @@ TEST(Monitor, KnownStringsReplyByteForByte) {
   const Case cases[] = {
       {"12 V cells 13.30 V", TwelveVoltString(), Command::kCellVoltages,
        CellFrame(0x81, 1330, 30, 0, 0xF3)},
-      {"12 V group 399.0 V in 0.1 V", TwelveVoltString(), Command::kGroupVoltage,
+      {"12 V group 399.0 V in 0.1 V",
+       TwelveVoltString(),
+       Command::kGroupVoltage,
        {0xED, 0x81, 0x0F, 0x96, 0x26}},
-      {"plain current -5 A, two's complement", TwelveVoltString(), Command::kCurrent,
+      {"plain current -5 A, two's complement",
+       TwelveVoltString(),
+       Command::kCurrent,
        {0xED, 0x81, 0xFF, 0xCE, 0x4E}},
-      {"temperature 25.00 C", TwelveVoltString(), Command::kTemperature,
+      {"temperature 25.00 C",
+       TwelveVoltString(),
+       Command::kTemperature,
        {0xED, 0x81, 0x09, 0xC4, 0x4E}},
       {"6 V cells 6.500 V, spare slots 7", SixVoltString(), Command::kCellVoltages,
        CellFrame(0x01, 6500, 24, 7, 0xF1)},
-      {"6 V group 156.00 V in 0.01 V", SixVoltString(), Command::kGroupVoltage,
+      {"6 V group 156.00 V in 0.01 V",
+       SixVoltString(),
+       Command::kGroupVoltage,
        {0xED, 0x01, 0x3C, 0xF0, 0x2D}},
       {"sensor current +20 A", SixVoltString(), Command::kCurrent, {0xED, 0x01, 0x0B, 0xB8, 0xC4}},
-      {"temperature 30.50 C", SixVoltString(), Command::kTemperature, {0xED, 0x01, 0x0B, 0xEA, 0xF6}},
+      {"temperature 30.50 C",
+       SixVoltString(),
+       Command::kTemperature,
+       {0xED, 0x01, 0x0B, 0xEA, 0xF6}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

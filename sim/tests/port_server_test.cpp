@@ -1,14 +1,14 @@
 // The simulator on real file descriptors: a pseudo-terminal that it makes,
 // and a tty path served as a serial device.
 
-#include <gtest/gtest.h>
+#include "sim/port_server.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <thread>
 
 #include "pty_client.h"
-#include "sim/port_server.h"
 
 namespace sim {
 namespace {

@@ -2,7 +2,6 @@
 // prints, the -v log and the counters it prints when it is stopped.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,7 +81,9 @@ std::string PtyPath(const std::string& output) {
   return output.substr(start, output.find('\n', start) - start);
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 TEST(Program, PtySessionAnswersARoundThenReportsCounters) {
   Program sim({"-v", "--drop", "1x", "--duration", "30", "--address", "0x81", "--profile",

@@ -17,7 +17,8 @@ namespace sim::testing {
 
 class PtyClient {
  public:
-  explicit PtyClient(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+  explicit PtyClient(const std::string& path)
+      : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
     if (fd_ < 0) throw std::runtime_error("cannot open " + path);
     termios tio{};
     tcgetattr(fd_, &tio);

@@ -1,9 +1,10 @@
 // Frames and the request stream, checked against hand-worked bytes.
 
+#include "sim/wire.h"
+
 #include <gtest/gtest.h>
 
 #include "sim/request_stream.h"
-#include "sim/wire.h"
 
 namespace sim {
 namespace {
@@ -58,7 +59,10 @@ TEST(RequestStream, FindsRequestsInAnyChunking) {
   const Case cases[] = {
       {"whole", {a1}, {{0x81, 0xA1}}, 0},
       {"byte at a time", {{0xFE}, {0xFE}, {0x81}, {0xA1}, {0x22}}, {{0x81, 0xA1}}, 0},
-      {"split after the first preamble byte", {{0xFE}, {0xFE, 0x81, 0xA1, 0x22}}, {{0x81, 0xA1}}, 0},
+      {"split after the first preamble byte",
+       {{0xFE}, {0xFE, 0x81, 0xA1, 0x22}},
+       {{0x81, 0xA1}},
+       0},
       {"back to back", {cat({a1, a4})}, {{0x81, 0xA1}, {0x82, 0xA4}}, 0},
       {"noise before", {cat({{0x00, 0x13, 0xFE, 0x55}, a1})}, {{0x81, 0xA1}}, 0},
       {"long preamble", {cat({{0xFE}, a1})}, {{0x81, 0xA1}}, 0},

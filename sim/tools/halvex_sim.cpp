@@ -5,6 +5,7 @@
 
 #include <pthread.h>
 
+#include <CLI/CLI.hpp>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -12,8 +13,6 @@
 #include <iostream>
 #include <map>
 #include <sstream>
-
-#include <CLI/CLI.hpp>
 
 #include "sim/bus.h"
 #include "sim/config.h"
@@ -63,21 +62,28 @@ std::string OptionName(std::string key) {
 }
 
 void DefineOptions(CLI::App& app, Options& o) {
-  app.add_option("--serial", o.serial, "Serve this serial device (raw 8N1, 19200 bit/s) instead of a new pseudo-terminal")
+  app.add_option("--serial", o.serial,
+                 "Serve this serial device (raw 8N1, 19200 bit/s) instead of a new pseudo-terminal")
       ->group("Port");
-  app.add_option("--link", o.link, "Also make a symlink at this path to the pseudo-terminal")->group("Port");
-  auto* address = app.add_option("-a,--address", o.address,
-                                 "Wire address byte the monitor answers to: the device's configured address + 0x80, "
-                                 "mod 256 (configured 1 -> 0x81). Default 0x81")
-                      ->group("Monitor");
-  app.add_option("--device-address", o.device_address,
-                 "The device's configured address instead; the monitor answers to it + 0x80 (1 -> 0x81)")
+  app.add_option("--link", o.link, "Also make a symlink at this path to the pseudo-terminal")
+      ->group("Port");
+  auto* address =
+      app.add_option(
+             "-a,--address", o.address,
+             "Wire address byte the monitor answers to: the device's configured address + 0x80, "
+             "mod 256 (configured 1 -> 0x81). Default 0x81")
+          ->group("Monitor");
+  app.add_option(
+         "--device-address", o.device_address,
+         "The device's configured address instead; the monitor answers to it + 0x80 (1 -> 0x81)")
       ->group("Monitor")
       ->excludes(address);
-  app.add_option("-p,--profile", o.profile,
-                 "Monitor keys as key=value,...: cells, cell_type (12|6), cell_volts (V or v1/v2/...), "
-                 "drift_volts, drift_period_s, noise_volts, group_scale (0.1|0.01), group_volts, current_amps, "
-                 "current_encoding (plain|sensor), temperature_c, spare_reading")
+  app.add_option(
+         "-p,--profile", o.profile,
+         "Monitor keys as key=value,...: cells, cell_type (12|6), cell_volts (V or v1/v2/...), "
+         "drift_volts, drift_period_s, noise_volts, group_scale (0.1|0.01), group_volts, "
+         "current_amps, "
+         "current_encoding (plain|sensor), temperature_c, spare_reading")
       ->group("Monitor");
   app.add_option("-m,--monitor", o.monitors,
                  "Add a monitor from monitor and fault keys, address= included "
@@ -87,24 +93,31 @@ void DefineOptions(CLI::App& app, Options& o) {
                  "JSON file: one monitor object, or {\"seed\",\"pace\",\"monitors\":[...]}")
       ->group("Monitor")
       ->check(CLI::ExistingFile);
-  app.add_option("-e,--event", o.events,
-                 "Scripted event: type,key=value,... with type cell_drop (cell, volts), current_step (amps), "
-                 "temperature_rise (celsius), silence; at_s, for_s, ramp_s; address= picks one monitor")
+  app.add_option(
+         "-e,--event", o.events,
+         "Scripted event: type,key=value,... with type cell_drop (cell, volts), current_step "
+         "(amps), "
+         "temperature_rise (celsius), silence; at_s, for_s, ramp_s; address= picks one monitor")
       ->group("Monitor");
   for (size_t i = 0; i < std::size(kFaultOptions); ++i) {
     const std::string key = kFaultOptions[i][0];
     app.add_option_function<std::string>(
            OptionName(key), [&o, key](const std::string& text) { o.faults[key] = text; },
-           std::string(kFaultOptions[i][1]) + (i < kFaultRules ? ": a rate 0..1, or Nx for the first N replies" : ""))
+           std::string(kFaultOptions[i][1]) +
+               (i < kFaultRules ? ": a rate 0..1, or Nx for the first N replies" : ""))
         ->group("Faults (every monitor)")
         ->type_name(i < kFaultRules ? "RATE|Nx" : "NUMBER");
   }
-  app.add_option("--seed", o.seed, "Seed for noise, drift and faults; the same seed repeats a run byte for byte")
+  app.add_option("--seed", o.seed,
+                 "Seed for noise, drift and faults; the same seed repeats a run byte for byte")
       ->group("Run");
-  app.add_flag("--pace", o.pace, "Send reply bytes at the pace of 19200 bit/s (521 us a byte)")->group("Run");
-  app.add_flag("-v,--verbose", o.verbose, "Log each exchange in hex: '> FE FE 81 A1 22', '< ED 81 ... cs'")
+  app.add_flag("--pace", o.pace, "Send reply bytes at the pace of 19200 bit/s (521 us a byte)")
       ->group("Run");
-  app.add_option("--duration", o.duration_s, "Stop after this many seconds (default: on SIGINT or SIGTERM)")
+  app.add_flag("-v,--verbose", o.verbose,
+               "Log each exchange in hex: '> FE FE 81 A1 22', '< ED 81 ... cs'")
+      ->group("Run");
+  app.add_option("--duration", o.duration_s,
+                 "Stop after this many seconds (default: on SIGINT or SIGTERM)")
       ->group("Run");
 }
 
@@ -125,19 +138,23 @@ sim::MonitorSetup SingleMonitor(const Options& o) {
 
 sim::BusConfig BuildConfig(const Options& o, const CLI::App& app) {
   sim::BusConfig config;
-  if (!o.config_file.empty()) config = sim::ParseBusConfig(sim::ParseJsonText(ReadFile(o.config_file), o.config_file));
+  if (!o.config_file.empty())
+    config = sim::ParseBusConfig(sim::ParseJsonText(ReadFile(o.config_file), o.config_file));
   for (size_t i = 0; i < o.monitors.size(); ++i) {
-    config.monitors.push_back(sim::ParseMonitorText(o.monitors[i], "--monitor[" + std::to_string(i) + "]"));
+    config.monitors.push_back(
+        sim::ParseMonitorText(o.monitors[i], "--monitor[" + std::to_string(i) + "]"));
   }
   const bool single = !o.profile.empty() || !o.address.empty() || !o.device_address.empty();
   if (single && !config.monitors.empty()) {
-    throw sim::ConfigError("--address/--profile", "give each monitor of a bus with --monitor or --config instead");
+    throw sim::ConfigError("--address/--profile",
+                           "give each monitor of a bus with --monitor or --config instead");
   }
   if (config.monitors.empty()) config.monitors.push_back(SingleMonitor(o));
   for (const std::string& event : o.events) sim::AddEventText(config, event);
   Json::Value faults(Json::objectValue);
   for (const auto& [key, text] : o.faults) faults[key] = text;
-  for (auto& setup : config.monitors) setup.faults = sim::ParseFaults(faults, "faults", setup.faults);
+  for (auto& setup : config.monitors)
+    setup.faults = sim::ParseFaults(faults, "faults", setup.faults);
   if (app.count("--seed")) config.options.seed = o.seed;
   if (o.pace) config.options.pace = true;
   return config;
@@ -157,7 +174,8 @@ void Describe(const sim::BusConfig& config, const std::string& path) {
 // Waits for SIGINT or SIGTERM (blocked in every thread), the end of the
 // run, or a serving error.
 void WaitForStop(const sim::PortServer& server, const sigset_t& signals, double duration_s) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(duration_s);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(duration_s);
   const timespec tick{0, 200'000'000};
   for (;;) {
     if (sigtimedwait(&signals, nullptr, &tick) > 0) return;
@@ -177,7 +195,8 @@ int Serve(const sim::BusConfig& config, const Options& o) {
   auto server = o.serial.empty() ? sim::PortServer::CreatePty(std::move(bus))
                                  : sim::PortServer::OpenSerial(o.serial, std::move(bus));
   if (o.verbose) {
-    server->SetListener([](const sim::Exchange& e) { std::cout << sim::FormatExchange(e) << std::flush; });
+    server->SetListener(
+        [](const sim::Exchange& e) { std::cout << sim::FormatExchange(e) << std::flush; });
   }
   if (!o.link.empty()) std::filesystem::create_symlink(server->Path(), o.link);
   Describe(config, server->Path());

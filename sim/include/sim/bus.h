@@ -70,7 +70,9 @@ class Bus {
   std::vector<Chunk> Feed(const Bytes& data);
 
   // Called with every exchange, after the counters are updated.
-  void SetListener(std::function<void(const Exchange&)> listener) { listener_ = std::move(listener); }
+  void SetListener(std::function<void(const Exchange&)> listener) {
+    listener_ = std::move(listener);
+  }
 
   const Counters& counters() const { return counters_; }
   const BusOptions& options() const { return options_; }

@@ -43,9 +43,9 @@ struct MonitorProfile {
   CellType cell_type = CellType::kTwelveVolt;
   // One voltage for every block, or one per block.
   std::vector<double> cell_volts{13.3};
-  double drift_volts = 0.02;     // amplitude of each block's slow sine drift
+  double drift_volts = 0.02;  // amplitude of each block's slow sine drift
   double drift_period_s = 600.0;
-  double noise_volts = 0.003;    // each reading moves by up to this much
+  double noise_volts = 0.003;  // each reading moves by up to this much
   GroupScale group_scale = GroupScale::kDeciVolt;
   std::optional<double> group_volts;  // the string voltage; unset: the sum of the blocks
   double current_amps = 0.0;          // positive charges the string

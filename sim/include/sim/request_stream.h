@@ -18,9 +18,9 @@ namespace sim {
 
 // One 5-byte frame cut from the stream.
 struct RequestFrame {
-  Bytes bytes;            // FE FE address code checksum, as received
+  Bytes bytes;  // FE FE address code checksum, as received
   bool checksum_ok = false;
-  Request request;        // address and code, valid when checksum_ok
+  Request request;  // address and code, valid when checksum_ok
 };
 
 class RequestStream {

@@ -21,7 +21,7 @@ namespace sim {
 
 using Bytes = std::vector<uint8_t>;
 
-inline constexpr uint8_t kPreamble = 0xFE;   // twice at the start of a request
+inline constexpr uint8_t kPreamble = 0xFE;    // twice at the start of a request
 inline constexpr uint8_t kReplyStart = 0xED;  // first byte of every reply
 inline constexpr size_t kRequestLength = 5;
 inline constexpr size_t kScalarReplyLength = 5;
