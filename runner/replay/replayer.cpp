@@ -76,10 +76,7 @@ void Replayer::Do(const Action& a) {
   using V = Action::Verb;
   switch (a.verb) {
     case V::kCreate: return Create(a);
-    case V::kUse:
-      if (!Find(a.device)) Fail("no device named " + a.device);
-      current_ = Find(a.device);
-      return;
+    case V::kUse: return Use(a);
     case V::kDestroy: return Destroy(a);
     case V::kConfigure: return Configure(a);
     case V::kTick: return Tick(a);
@@ -119,6 +116,12 @@ void Replayer::Create(const Action& a) {
   host_->SetPeerDevice(a.id, d.object.get());
   devices_.push_back(std::move(device));
   current_ = devices_.back().get();
+}
+
+void Replayer::Use(const Action& a) {
+  Device* d = Find(a.device);
+  if (!d) Fail("no device named " + a.device);
+  current_ = d;
 }
 
 void Replayer::Destroy(const Action& a) {

@@ -51,6 +51,7 @@ class Replayer {
 
   void Do(const Action& a);
   void Create(const Action& a);
+  void Use(const Action& a);
   void Destroy(const Action& a);
   void Configure(const Action& a);
   void Tick(const Action& a);
