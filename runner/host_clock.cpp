@@ -1,0 +1,11 @@
+#include "runner/host_clock.h"
+
+namespace runner {
+
+boost::posix_time::ptime WallClock::LocalTime() const {
+  return boost::posix_time::second_clock::local_time();
+}
+
+ManualHostClock::ManualHostClock(boost::posix_time::ptime start) : now_(start) {}
+
+}  // namespace runner

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "runner/battery_record.h"
+#include "runner/history_command.h"
+#include "runner/history_store.h"
+#include "runner/save_policy.h"
+
+namespace runner {
+namespace {
+
+using boost::posix_time::ptime;
+using boost::posix_time::time_from_string;
+
+BatteryRecord Record(unsigned id, float first_cell, ptime at) {
+  BatteryRecord r;
+  r.data_id = id;
+  for (std::size_t k = 0; k < 30; ++k) r.cells[k] = first_cell + 0.01f * static_cast<float>(k);
+  r.group_voltage = 399.5f;
+  r.group_current = -5.25f;
+  r.temperature = 25.5f;
+  r.ttime = get_ttime(at);
+  return r;
+}
+
+TEST(BatteryRecordTest, FieldsSitAtTheirOffsetsLittleEndian) {
+  const ptime at = time_from_string("2026-12-07 14:03:09");
+  BatteryRecord r = Record(0x01020304, 13.0f, at);
+  r.status = 0x5A;
+  const std::vector<unsigned char> bytes = EncodeRecord(r);
+  ASSERT_EQ(bytes.size(), 152u);
+  EXPECT_EQ(bytes[0], 0x04);
+  EXPECT_EQ(bytes[3], 0x01);
+  EXPECT_EQ(bytes[140], 0x5A);
+  // 25.5 is 0x41CC0000: its bytes start unaligned at 141.
+  EXPECT_EQ(bytes[141], 0x00);
+  EXPECT_EQ(bytes[143], 0xCC);
+  EXPECT_EQ(bytes[144], 0x41);
+  // The stamp of 2026-12-07 14:03:09 closes the record.
+  const std::vector<unsigned char> stamp(bytes.begin() + 145, bytes.end());
+  EXPECT_EQ(stamp, (std::vector<unsigned char>{0x57, 0x29, 0x35, 0x01, 0x0E, 0x03, 0x09}));
+  const std::optional<BatteryRecord> back = DecodeRecord(bytes);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->data_id, r.data_id);
+  EXPECT_EQ(back->cells, r.cells);
+  EXPECT_FLOAT_EQ(back->temperature, 25.5f);
+  EXPECT_EQ(back->Time(), at);
+  EXPECT_FALSE(DecodeRecord(std::vector<unsigned char>(151)).has_value());
+}
+
+TEST(SavePolicyTest, KeepsTheFirstRoundThenOnePerIntervalPlusAlarmRounds) {
+  SavePolicy policy;
+  const ptime t0 = time_from_string("2026-12-08 10:00:00");
+  auto at = [&](long s) { return t0 + boost::posix_time::seconds(s); };
+  struct Step {
+    const char* name;
+    unsigned id;
+    long second;
+    bool alarm;
+    const char* expected;  // nullptr: not kept
+  };
+  const Step steps[] = {
+      {"first round of device 1", 1, 0, false, "first"},
+      {"first round of device 2 is its own", 2, 0, false, "first"},
+      {"inside the interval", 1, 30, false, nullptr},
+      {"an alarm moved", 1, 40, true, "alarm"},
+      {"an alarm row does not shift the interval", 1, 59, false, nullptr},
+      {"the interval is up", 1, 60, false, "interval"},
+      {"next interval counts from the kept row", 1, 119, false, nullptr},
+      {"clock set back keeps the round and restarts", 1, 10, false, "interval"},
+      {"and counts from there", 1, 69, false, nullptr},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    const std::optional<std::string> reason = policy.Decide(s.id, at(s.second), 1, s.alarm);
+    if (s.expected == nullptr) {
+      EXPECT_FALSE(reason.has_value()) << *reason;
+    } else {
+      EXPECT_EQ(reason.value_or("(none)"), s.expected);
+    }
+  }
+}
+
+class HistoryStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = ::testing::TempDir() + "/history_test_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
+    std::remove(path_.c_str());
+  }
+  void TearDown() override {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path_ + suffix).c_str());
+  }
+  std::string path_;
+};
+
+TEST_F(HistoryStoreTest, RowsSurviveReopeningAndGiveTheLastRecordBack) {
+  const ptime t0 = time_from_string("2026-12-08 10:00:00");
+  {
+    auto store = HistoryStore::Open(path_);
+    store->AddRow(t0, "first", EncodeRecord(Record(1, 13.0f, t0)));
+    store->AddRow(t0 + boost::posix_time::minutes(1), "interval",
+                  EncodeRecord(Record(1, 13.2f, t0)));
+    store->AddRow(t0, "first", EncodeRecord(Record(2, 12.5f, t0)));
+  }
+  auto store = HistoryStore::Open(path_);
+  const auto last = store->LastRecord(1);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_FLOAT_EQ(DecodeRecord(*last)->cells[0], 13.2f) << "the newest row of that id";
+  EXPECT_FALSE(store->LastRecord(7).has_value());
+  std::vector<std::string> seen;
+  store->ForEachRow(1, {}, [&](const HistoryRow& row) {
+    seen.push_back(row.time + " " + row.reason + " " + std::to_string(row.record.cells[29]));
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"2026-12-08 10:00:00 first 13.290000",
+                                            "2026-12-08 10:01:00 interval 13.490000"}));
+}
+
+TEST_F(HistoryStoreTest, RangesAreInclusiveAndDateOnlyEndsCoverTheDay) {
+  auto store = HistoryStore::Open(path_);
+  for (const char* t : {"2026-12-07 23:59:59", "2026-12-08 00:00:00", "2026-12-08 12:00:00",
+                        "2026-12-08 23:59:59", "2026-12-09 00:00:00"}) {
+    const ptime at = time_from_string(t);
+    store->AddRow(at, "interval", EncodeRecord(Record(1, 13.0f, at)));
+  }
+  store.reset();
+  struct Case {
+    const char* name;
+    const char* from;
+    const char* to;
+    std::size_t rows;
+  };
+  const Case cases[] = {
+      {"everything", "", "", 5},
+      {"one day by dates", "2026-12-08", "2026-12-08", 3},
+      {"from a time on", "2026-12-08 12:00:00", "", 3},
+      {"up to a time, inclusive", "", "2026-12-08 00:00:00", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HistoryOptions options{path_, 1, c.from, c.to, "-", false};
+    std::ostringstream out, err;
+    ASSERT_EQ(RunHistory(options, out, err), 0) << err.str();
+    const std::string csv = out.str();
+    const auto lines = static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n'));
+    EXPECT_EQ(lines, c.rows + 1) << csv;  // and the header
+  }
+}
+
+TEST_F(HistoryStoreTest, CsvCarriesEveryCellAndTheAlarmLogItsTexts) {
+  const ptime t0 = time_from_string("2026-12-08 10:00:00");
+  {
+    auto store = HistoryStore::Open(path_);
+    store->AddRow(t0, "first", EncodeRecord(Record(2, 13.0f, t0)));
+    AlarmChange change{"battery_17_value", "第48节电池", 18, AlarmKind::kLow, true, 11.5f, 12.0f};
+    store->AddAlarm(t0, 2, "string-B", change);
+  }
+  HistoryOptions options{path_, 2, "", "", "-", false};
+  std::ostringstream out, err;
+  ASSERT_EQ(RunHistory(options, out, err), 0);
+  std::istringstream lines(out.str());
+  std::string header, row;
+  std::getline(lines, header);
+  std::getline(lines, row);
+  EXPECT_EQ(header.substr(0, 35), "time,data_id,reason,cell_1,cell_2,c");
+  EXPECT_NE(header.find(",cell_30,group_voltage,group_current,temperature"), std::string::npos);
+  EXPECT_EQ(row.substr(0, 47), "2026-12-08 10:00:00,2,first,13.000,13.010,13.02");
+  EXPECT_NE(row.find(",13.290,399.500,-5.250,25.500"), std::string::npos) << row;
+
+  options.alarms = true;
+  std::ostringstream alarms;
+  ASSERT_EQ(RunHistory(options, alarms, err), 0);
+  EXPECT_EQ(alarms.str(),
+            "time,data_id,device,name,text,point,kind,event,value,limit\n"
+            "2026-12-08 10:00:00,2,string-B,battery_17_value,第48节电池,18,low,raised,11.500,12.000\n");
+}
+
+TEST_F(HistoryStoreTest, HistoryCommandRejectsBadInput) {
+  std::ostringstream out, err;
+  HistoryOptions options{path_, 1, "yesterday", "", "", false};
+  EXPECT_EQ(RunHistory(options, out, err), 2);
+  EXPECT_NE(err.str().find("\"yesterday\" is not a time"), std::string::npos);
+  options.from = "2026-12-09";
+  options.to = "2026-12-08";
+  EXPECT_EQ(RunHistory(options, out, err), 2);
+  options = {path_ + ".none", 1, "", "", "", false};
+  EXPECT_EQ(RunHistory(options, out, err), 1);
+  EXPECT_NE(err.str().find("no such history database"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace runner
