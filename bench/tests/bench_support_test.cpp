@@ -1,0 +1,159 @@
+// The measurements are only worth their numbers if they measure the real
+// thing: a round that runs to the history hand-over, a baseline that answers
+// exactly what the plug-in answers, and a summary that divides the right way.
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bench/plugin_library.h"
+#include "bench/poll_round.h"
+#include "bench/regex_query.h"
+#include "bench/result_summary.h"
+#include "tests/support/recording_controller.h"
+
+namespace halvex::bench {
+namespace {
+
+using testing::HostCall;
+using testing::RecordingController;
+
+struct Rig {
+  explicit Rig(DevicePtr d, const Json::Value& config = TypicalConfig()) : device(std::move(d)) {
+    SetUpDevice(*device, host, config);
+  }
+  std::shared_ptr<RecordingController> host = std::make_shared<RecordingController>();
+  DevicePtr device;
+  MonitorReplies replies{kWireAddress};
+};
+
+TEST(PollRound, EveryChunkingRunsTheWholeRoundToHistory) {
+  const unsigned chunks[] = {wire::kCellReplyLength, 8, 1};
+  for (unsigned chunk : chunks) {
+    SCOPED_TRACE("cell reply in chunks of " + std::to_string(chunk));
+    for (const Json::Value& config : {TypicalConfig(), ThresholdTableConfig()}) {
+      Rig rig(DevicePtr(LinkedProvider().create()), config);
+      for (int round = 1; round <= 2; ++round) {
+        rig.host->Clear();
+        ASSERT_TRUE(RunPollRound(*rig.device, rig.replies, chunk)) << "round " << round;
+        EXPECT_EQ(rig.host->Frames(), (RecordingController::Lines{
+                                          "FE FE 81 A1 22", "FE FE 81 A2 23", "FE FE 81 A3 24",
+                                          "FE FE 81 A4 25"}));
+        EXPECT_EQ(rig.host->CallsOf(HostCall::Kind::kCheckThreshold).size(),
+                  static_cast<std::size_t>(kChecksPerRound));
+        EXPECT_EQ(rig.host->CallsOf(HostCall::Kind::kSendSP).size(), 1u);
+        EXPECT_EQ(rig.host->CallsOf(HostCall::Kind::kSaveDeviceHistory).size(), 1u);
+      }
+    }
+  }
+}
+
+TEST(PollRound, DecodedValuesAreTheMonitorsReadings) {
+  Rig rig(DevicePtr(LinkedProvider().create()));
+  ASSERT_TRUE(RunPollRound(*rig.device, rig.replies));
+  // 1320 + 17 % 7 hundredths, plus the configured 0.02 V adjustment.
+  EXPECT_FLOAT_EQ(rig.device->Get_Value(0, "battery_17_value"), 13.23f + 0.02f);
+  EXPECT_FLOAT_EQ(rig.device->Get_Value(0, "group_voltage"), 400.0f);
+  EXPECT_FLOAT_EQ(rig.device->Get_Value(0, "group_current"), 5.0f);
+  EXPECT_FLOAT_EQ(rig.device->Get_Value(0, "temperature"), 26.0f);
+}
+
+TEST(PollRound, CachedRecordIsTaken) {
+  Rig rig(DevicePtr(LinkedProvider().create()));
+  std::vector<unsigned char> image = CachedRecord();
+  ASSERT_EQ(image.size(), 152u);
+  ASSERT_TRUE(rig.device->LoadFromCache(image.data(), static_cast<int>(image.size())));
+  EXPECT_FLOAT_EQ(rig.device->Get_Value(0, "battery_3_value"), 13.23f);
+  EXPECT_FLOAT_EQ(rig.device->Get_Value(0, "temperature"), 26.0f);
+}
+
+// The baseline differs from the plug-in only in how it matches names; any
+// other difference would make the ratio compare different work.
+TEST(RegexBaseline, AnswersEveryNameAsThePluginDoes) {
+  Rig ours(DevicePtr(LinkedProvider().create()));
+  Rig baseline(DevicePtr(new RegexQueryHalvex30()));
+  const std::string names[] = {
+      "battery_17_value", "battery_0_value",  "battery_29_value",    "battery_30_value",
+      "battery_05_value", "x_battery_5_value_y", "battery__value",   "battery_1_2_value",
+      "group_voltage",    "group_current",    "temperature",         "Temperature",
+      "string_power",     "",
+  };
+  auto answer = [](const QorvSPDevice& device, const std::string& name) {
+    try {
+      return std::to_string(device.Get_Value(0, name));
+    } catch (const std::out_of_range& e) {
+      return std::string("throws ") + e.what();
+    }
+  };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "before any round" : "after a round");
+    for (const std::string& name : names) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(answer(*baseline.device, name), answer(*ours.device, name));
+    }
+    RunPollRound(*ours.device, ours.replies);
+    RunPollRound(*baseline.device, baseline.replies);
+  }
+  ours.host->Advance(61);
+  baseline.host->Advance(61);
+  EXPECT_EQ(answer(*baseline.device, "battery_1_value"), answer(*ours.device, "battery_1_value"));
+}
+
+TEST(Summary, RatiosDivideTheBaselineByOurTimeAndJudgeTheTargets) {
+  struct Case {
+    const char* label;
+    double ours_ns;
+    double baseline_ns;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"well ahead", 80.0, 20000.0, "cell query: 80.0 ns, baseline regex: 20000.0 ns, ratio Y/X = 250.0 (target >= 100): met"},
+      {"exactly on target", 200.0, 20000.0, "ratio Y/X = 100.0 (target >= 100): met"},
+      {"short of it", 400.0, 20000.0, "ratio Y/X = 50.0 (target >= 100): NOT MET"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const Timings timings = {{names::kCellQuery, c.ours_ns}, {names::kCellBaseline, c.baseline_ns}};
+    const std::vector<std::string> lines = SummaryLines(timings);
+    bool found = false;
+    for (const std::string& line : lines) found = found || line.find(c.expected) != std::string::npos;
+    EXPECT_TRUE(found) << ::testing::PrintToString(lines);
+  }
+}
+
+TEST(Summary, RoundIsJudgedAgainstItsShareOfTheWireTime) {
+  // 102 bytes at 19200 bit/s: 53.125 ms; 0.05 % of it is 26.56 us.
+  EXPECT_EQ(kRoundBytes, 102u);
+  const struct {
+    double ns;
+    const char* verdict;
+  } cases[] = {{26000.0, "): met"}, {27000.0, "): NOT MET"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ns);
+    const std::string line = SummaryLines({{names::kRoundWallClock, c.ns}}).at(0);
+    EXPECT_NE(line.find("of the 53.1 ms on the wire (budget 0.05 % = 26.6 us)"), std::string::npos)
+        << line;
+    EXPECT_NE(line.find(c.verdict), std::string::npos) << line;
+  }
+}
+
+TEST(Summary, MissingFiguresSayNotRun) {
+  const std::vector<std::string> lines = SummaryLines({{names::kCellQuery, 90.0}});
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "poll round (wall clock): not run");
+  EXPECT_EQ(lines[2], "cell query: not run");
+}
+
+TEST(PluginLibrary, MissingLibraryNamesThePath) {
+  try {
+    PluginLibrary library("/nonexistent/halvex_30.so");
+    FAIL() << "loaded a library that does not exist";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/halvex_30.so"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace halvex::bench
