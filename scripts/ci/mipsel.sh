@@ -12,7 +12,7 @@ trap 'echo "mipsel stage: $((SECONDS - started)) s"' EXIT
 # Stripped size of halvex_30.so built by the mipsel preset (MinSizeRel), plus
 # about 10% headroom. docs/target.md records the measurement behind it;
 # raise the two together, and only for a reason.
-plugin_size_budget=0
+plugin_size_budget=54000
 
 # Imports that a glibc toolchain leaves in the plug-in but that are not C
 # library calls of ours, so a musl build does without them:
@@ -37,7 +37,9 @@ check_plugin_size() {
   mipsel-linux-gnu-strip --strip-all -o "$stripped" "$plugin"
   size=$(stat -c %s "$stripped")
   echo "plug-in size: $size bytes stripped (budget $plugin_size_budget)"
+  echo "plug-in size: sections of 1 KiB or more, then the largest functions"
   mipsel-linux-gnu-size -A "$stripped" | awk 'NR > 2 && $2 >= 1024'
+  mipsel-linux-gnu-nm -C --size-sort -S "$plugin" | tail -n 8 | cut -c 1-120
   if [ "$size" -gt "$plugin_size_budget" ]; then
     echo "plug-in size: over the budget of $plugin_size_budget bytes; see docs/target.md" >&2
     return 1
