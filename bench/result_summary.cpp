@@ -1,5 +1,7 @@
 #include "bench/result_summary.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <iomanip>
 #include <sstream>
@@ -73,6 +75,9 @@ std::vector<std::string> SummaryLines(const Timings& timings) {
                     Fixed(*cell * kChecksPerRound / 1000.0, 2) + " us");
   return lines;
 }
+
+CollectingReporter::CollectingReporter()
+    : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
 
 void CollectingReporter::ReportRuns(const std::vector<Run>& runs) {
   ConsoleReporter::ReportRuns(runs);

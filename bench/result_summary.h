@@ -40,6 +40,9 @@ std::vector<std::string> SummaryLines(const Timings& timings);
 // iteration for the summary.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so that a saved run reads as plain text.
+  CollectingReporter();
+
   void ReportRuns(const std::vector<Run>& runs) override;
 
   Timings CpuNanoseconds() const;

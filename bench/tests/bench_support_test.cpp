@@ -2,6 +2,7 @@
 // thing: a round that runs to the history hand-over, a baseline that answers
 // exactly what the plug-in answers, and a summary that divides the right way.
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,6 +48,32 @@ TEST(PollRound, EveryChunkingRunsTheWholeRoundToHistory) {
         EXPECT_EQ(rig.host->CallsOf(HostCall::Kind::kSaveDeviceHistory).size(), 1u);
       }
     }
+  }
+}
+
+// The benchmarks rely on RunPollRound to notice a round that broke off,
+// or they would time a cheap failure path as if it were a round.
+TEST(PollRound, ARoundThatBreaksOffIsReported) {
+  struct Case {
+    const char* label;
+    unsigned char address;  // the monitor's answers come from here
+    void (*spoil)(MonitorReplies&);
+  };
+  const Case cases[] = {
+      {"another monitor answers", 0x82, [](MonitorReplies&) {}},
+      {"cell reply checksum wrong", kWireAddress, [](MonitorReplies& r) { r.cells.back() ^= 1; }},
+      {"group voltage reply cut short", kWireAddress,
+       [](MonitorReplies& r) { r.group_voltage.pop_back(); }},
+      {"current reply from a stranger", kWireAddress,
+       [](MonitorReplies& r) { r.current[1] = 0x05; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Rig rig(DevicePtr(LinkedProvider().create()));
+    MonitorReplies replies(c.address);
+    c.spoil(replies);
+    EXPECT_FALSE(RunPollRound(*rig.device, replies));
+    EXPECT_TRUE(rig.host->CallsOf(HostCall::Kind::kSaveDeviceHistory).empty());
   }
 }
 
@@ -144,6 +171,61 @@ TEST(Summary, MissingFiguresSayNotRun) {
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "poll round (wall clock): not run");
   EXPECT_EQ(lines[2], "cell query: not run");
+}
+
+benchmark::BenchmarkReporter::Run TimedRun(const std::string& name, benchmark::TimeUnit unit,
+                                           double cpu_seconds, benchmark::IterationCount n) {
+  benchmark::BenchmarkReporter::Run run;
+  run.run_name.function_name = name;
+  run.time_unit = unit;
+  run.iterations = n;
+  run.cpu_accumulated_time = cpu_seconds;
+  run.real_accumulated_time = cpu_seconds;
+  return run;
+}
+
+struct QuietReporter : CollectingReporter {
+  QuietReporter() { SetOutputStream(&out); }
+  std::ostringstream out;
+};
+
+TEST(CollectingReporter, KeepsNanosecondsPerOperationWhateverTheDisplayUnit) {
+  // 2 ms of CPU over 1000 iterations is 2000 ns an operation, however shown.
+  for (benchmark::TimeUnit unit : {benchmark::kNanosecond, benchmark::kMicrosecond,
+                                   benchmark::kMillisecond, benchmark::kSecond}) {
+    SCOPED_TRACE(benchmark::GetTimeUnitString(unit));
+    QuietReporter reporter;
+    reporter.ReportRuns({TimedRun("poll_round/wall_clock", unit, 0.002, 1000)});
+    EXPECT_DOUBLE_EQ(reporter.CpuNanoseconds().at("poll_round/wall_clock"), 2000.0);
+  }
+}
+
+TEST(CollectingReporter, TakesTheMedianOfRepetitionsAndKeepsFailuresOut) {
+  QuietReporter reporter;
+  reporter.ReportRuns({TimedRun("odd", benchmark::kNanosecond, 3e-6, 1),
+                       TimedRun("odd", benchmark::kNanosecond, 1e-6, 1),
+                       TimedRun("odd", benchmark::kNanosecond, 2e-6, 1)});
+  reporter.ReportRuns({TimedRun("even", benchmark::kNanosecond, 4e-6, 1),
+                       TimedRun("even", benchmark::kNanosecond, 1e-6, 1)});
+  // Shown aggregates only: the run's own median stands.
+  auto median = TimedRun("aggregated", benchmark::kNanosecond, 7e-6, 1);
+  median.run_type = benchmark::BenchmarkReporter::Run::RT_Aggregate;
+  median.aggregate_name = "median";
+  auto mean = median;
+  mean.aggregate_name = "mean";
+  mean.cpu_accumulated_time = 9e-6;
+  reporter.ReportRuns({mean, median});
+  auto broken = TimedRun("broken", benchmark::kNanosecond, 1e-6, 1);
+  broken.error_occurred = true;
+  broken.error_message = "a known name was refused";
+  reporter.ReportRuns({broken});
+
+  const Timings timings = reporter.CpuNanoseconds();
+  EXPECT_NEAR(timings.at("odd"), 2000.0, 1e-6);
+  EXPECT_NEAR(timings.at("even"), 2500.0, 1e-6);
+  EXPECT_NEAR(timings.at("aggregated"), 7000.0, 1e-6);
+  EXPECT_EQ(timings.count("broken"), 0u);
+  EXPECT_EQ(reporter.Failures(), std::vector<std::string>{"broken: a known name was refused"});
 }
 
 TEST(PluginLibrary, MissingLibraryNamesThePath) {
