@@ -185,6 +185,16 @@ TEST(SiteTest, RejectsPeerSumsThatFeedBack) {
   }
 }
 
+TEST(SiteTest, TheExampleSitesAreValid) {
+  for (const char* name : {"bench-site.json", "sim-site.json"}) {
+    SCOPED_TRACE(name);
+    const std::string path = std::string(QORV_EXAMPLES_DIR) + "/" + name;
+    Site site;
+    EXPECT_NO_THROW(site = LoadSiteFile(path));
+    EXPECT_EQ(site.history_db.rfind(QORV_EXAMPLES_DIR, 0), 0u);
+  }
+}
+
 TEST(SiteTest, FileErrorsNameTheFile) {
   const std::string path = ::testing::TempDir() + "/broken_site.json";
   {

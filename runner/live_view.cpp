@@ -1,0 +1,184 @@
+#include "runner/live_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "runner/history_store.h"
+
+namespace runner {
+namespace {
+
+constexpr const char* kBold = "\x1b[1m";
+constexpr const char* kDim = "\x1b[2m";
+constexpr const char* kRed = "\x1b[31m";
+constexpr const char* kYellow = "\x1b[33m";
+constexpr const char* kPlain = "\x1b[0m";
+constexpr const char* kHome = "\x1b[H";
+constexpr const char* kClearLine = "\x1b[K";
+constexpr const char* kClearBelow = "\x1b[J";
+
+constexpr int kCellColumnWidth = 21;  // " 18 13.31 ████████  "
+constexpr int kBarWidth = 8;
+// Bars without a configured range span the window a 12 V block reading is
+// accepted in, or a 6 V block's.
+constexpr float kTwelveVoltLow = 9.0f, kTwelveVoltHigh = 15.0f;
+constexpr float kSixVoltLow = 4.5f, kSixVoltHigh = 7.5f;
+
+// Characters on screen of a UTF-8 text: bytes that do not continue a
+// character.
+std::size_t CountGlyphs(const std::string& utf8) {
+  return static_cast<std::size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+std::string Format(const char* format, double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Or(const std::optional<float>& v, const char* format, const char* unit) {
+  return v ? Format(format, static_cast<double>(*v)) + unit : std::string("--") + unit;
+}
+
+class Screen {
+ public:
+  explicit Screen(bool ansi) : ansi_(ansi) {}
+  Screen& Put(const std::string& text) {
+    out_ << text;
+    return *this;
+  }
+  Screen& Style(const char* code) {
+    if (ansi_) out_ << code;
+    return *this;
+  }
+  void EndLine() {
+    if (ansi_) out_ << kPlain << kClearLine;
+    out_ << '\n';
+  }
+  std::string Text() { return out_.str(); }
+
+ private:
+  bool ansi_;
+  std::ostringstream out_;
+};
+
+void BarRange(const DeviceView& d, float& low, float& high) {
+  if (d.cell_limit && d.cell_limit->low && d.cell_limit->high) {
+    const float margin = (*d.cell_limit->high - *d.cell_limit->low) / 2;
+    low = *d.cell_limit->low - margin;
+    high = *d.cell_limit->high + margin;
+    return;
+  }
+  const bool six_volt = d.max_cell && d.max_cell->volts < kSixVoltHigh;
+  low = six_volt ? kSixVoltLow : kTwelveVoltLow;
+  high = six_volt ? kSixVoltHigh : kTwelveVoltHigh;
+}
+
+bool InAlarm(const DeviceView& d, std::size_t k) {
+  const std::string name = "battery_" + std::to_string(k) + "_value";
+  return std::any_of(d.alarms.begin(), d.alarms.end(),
+                     [&](const ActiveAlarm& a) { return a.name == name; });
+}
+
+void Title(Screen& s, const HostView& v, const ViewStyle& style) {
+  std::string progress = "round " + std::to_string(v.round);
+  if (style.rounds_goal) progress += "/" + std::to_string(style.rounds_goal);
+  s.Style(kBold).Put("qorv-host  " + style.title + "  " + FormatTime(v.time) + "  " + progress);
+  s.Style(kPlain).Put("   Ctrl-C stops").EndLine();
+}
+
+void Heading(Screen& s, const DeviceView& d) {
+  s.Style(kBold).Put(d.name).Style(kPlain);
+  s.Put("  id " + std::to_string(d.data_id) + "  " + d.port + "  ");
+  const bool ok = d.state == DataState::kFresh;
+  s.Style(ok ? kPlain : kYellow).Put(DataStateName(d.state)).Style(kPlain);
+  if (!ok && !d.state_text.empty()) s.Put(" (" + d.state_text + ")");
+  s.Put("  age " + (d.age_s ? std::to_string(*d.age_s) + " s" : std::string("--")));
+  const LinkCounters& l = d.link;
+  s.Put("  rounds " + std::to_string(l.rounds) + "  re-sends " + std::to_string(l.resends) +
+        "  rejected " + std::to_string(l.rejected) + "  timeouts " + std::to_string(l.timeouts));
+  if (l.timed_rounds)
+    s.Put("  round " + Format("%.1f", l.last_round.count() / 1000.0) + " ms");
+  s.EndLine();
+}
+
+void Summary(Screen& s, const DeviceView& d) {
+  if (d.from_record) s.Style(kDim);
+  s.Put("  " + Or(d.group_voltage, "%.2f", " V") + "  " + Or(d.group_current, "%.2f", " A") +
+        "  " + Or(d.temperature, "%.2f", " °C"));
+  if (d.min_cell && d.max_cell)
+    s.Put("  min #" + std::to_string(d.min_cell->number) + " " +
+          Format("%.3f", d.min_cell->volts) + "  max #" + std::to_string(d.max_cell->number) +
+          " " + Format("%.3f", d.max_cell->volts) + "  spread " +
+          Format("%.3f", static_cast<double>(*d.Spread())));
+  s.EndLine();
+}
+
+void Cells(Screen& s, const DeviceView& d, int width) {
+  if (d.cells.empty()) return;
+  float low, high;
+  BarRange(d, low, high);
+  const int columns = std::max(1, width / kCellColumnWidth);
+  const int rows = (static_cast<int>(d.cells.size()) + columns - 1) / columns;
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < columns; ++c) {
+      const std::size_t k = static_cast<std::size_t>(c * rows + r);
+      if (k >= d.cells.size()) break;
+      const char* colour = InAlarm(d, k) ? kRed : d.from_record ? kDim : kPlain;
+      const std::string number = Format("%3.0f", d.first_cell_number + static_cast<double>(k));
+      const std::optional<float>& v = d.cells[k];
+      s.Style(colour).Put(number + " " + (v ? Format("%5.2f", *v) : std::string("  -- ")) + " ");
+      std::string bar = v ? CellBar(*v, low, high, kBarWidth) : "";
+      s.Put(bar + std::string(static_cast<std::size_t>(kBarWidth) + 2 -
+                                  std::min<std::size_t>(kBarWidth, CountGlyphs(bar)), ' '));
+      s.Style(kPlain);
+    }
+    s.EndLine();
+  }
+}
+
+}  // namespace
+
+std::string CellBar(float volts, float low, float high, int width) {
+  static const char* const kEighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
+  if (!(high > low) || width <= 0) return "";
+  const float share = std::clamp((volts - low) / (high - low), 0.0f, 1.0f);
+  const int eighths = static_cast<int>(std::lround(share * static_cast<float>(width * 8)));
+  std::string bar;
+  for (int i = 0; i < eighths / 8; ++i) bar += "█";
+  bar += kEighths[eighths % 8];
+  return bar;
+}
+
+std::string RenderView(const HostView& view, const ViewStyle& style) {
+  Screen s(style.ansi);
+  s.Style(kHome);
+  Title(s, view, style);
+  for (const DeviceView& d : view.devices) {
+    s.EndLine();
+    Heading(s, d);
+    Summary(s, d);
+    Cells(s, d, style.width);
+  }
+  s.EndLine();
+  s.Style(kBold).Put("alarms").Style(kPlain);
+  std::size_t active = 0;
+  for (const DeviceView& d : view.devices) active += d.alarms.size();
+  if (active == 0) s.Put("  none");
+  s.EndLine();
+  for (const DeviceView& d : view.devices)
+    for (const ActiveAlarm& a : d.alarms)
+      s.Style(kRed)
+          .Put("  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) + " " +
+               Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
+               Format("%.3f", a.limit))
+          .EndLine();
+  for (const std::string& e : view.events) s.Style(kDim).Put(e).EndLine();
+  s.Style(kClearBelow);
+  return s.Text();
+}
+
+}  // namespace runner

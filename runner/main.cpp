@@ -1,0 +1,117 @@
+// qorv-host: the reference host. Runs a site file, the built-in demo, or
+// one of the tools (history, replay).
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "runner/demo_site.h"
+#include "runner/history_command.h"
+#include "runner/run_command.h"
+#include "runner/site.h"
+
+#ifdef QORV_HOST_HAVE_REPLAY
+#include "runner/replay/replay_command.h"
+#endif
+
+namespace {
+
+constexpr const char* kAbout =
+    "qorv-host: the reference host. Loads the device plug-in, opens the serial lines of a site, "
+    "polls the monitors, keeps history and alarms, and shows a live view.\n"
+    "Without a site file it runs the built-in demo (as `qorv-host demo`).";
+
+constexpr const char* kOutputNote =
+    "Output: the live view is drawn on the terminal through a duplicate of the original standard "
+    "output; standard output itself (fd 1, std::cout, printf) is redirected to the log file "
+    "(--log), which receives the plug-in's diagnostic lines and the host's own messages. With "
+    "--json the JSON lines go to the original standard output instead of the view.";
+
+struct CommonOptions {
+  runner::RunOptions run;
+  std::string plugin;
+  std::string db;
+};
+
+void AddRunOptions(CLI::App& app, CommonOptions& o) {
+  app.add_option("--rounds", o.run.rounds, "stop after N rounds (0: run until Ctrl-C)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--json", o.run.json, "write one JSON line per round instead of the live view");
+  app.add_option("--log", o.run.log_path, "log file for the devices' standard output and host messages")
+      ->capture_default_str();
+  app.add_option("--plugin", o.plugin, "plug-in file, over the site's and the built one");
+  app.add_option("--db", o.db, "history database, over the site's");
+  app.footer(kOutputNote);
+}
+
+int RunWith(runner::Site site, CommonOptions& o) {
+  if (!o.plugin.empty()) site.plugin = o.plugin;
+  if (!o.db.empty()) site.history_db = o.db;
+  o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
+  return runner::RunSite(std::move(site), o.run);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{kAbout, "qorv-host"};
+  CommonOptions main_options;
+  std::string site_path;
+  app.add_option("site", site_path, "site file (JSON, see docs/reference-host.md)")
+      ->check(CLI::ExistingFile);
+  AddRunOptions(app, main_options);
+
+  CLI::App* demo = app.add_subcommand(
+      "demo", "Run the built-in demo: two simulated monitors on one pseudo-terminal line");
+  CommonOptions demo_options;
+  demo_options.run.log_path = "qorv-demo.log";
+  demo_options.db = "qorv-demo.db";
+  bool no_pace = false;
+  AddRunOptions(*demo, demo_options);
+  demo->add_flag("--no-pace", no_pace, "let the simulator answer at once instead of at 19200 bit/s");
+
+  CLI::App* history = app.add_subcommand("history", "Print or export the history of one data id");
+  runner::HistoryOptions history_options;
+  std::string history_site;
+  auto* db = history->add_option("--db", history_options.db, "history database");
+  history->add_option("--site", history_site, "take the database from this site file")
+      ->excludes(db)
+      ->check(CLI::ExistingFile);
+  history->add_option("--data-id", history_options.data_id, "the device's data id")->required();
+  history->add_option("--from", history_options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
+  history->add_option("--to", history_options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
+  history->add_option("--csv", history_options.csv, "export CSV to this file ('-': standard output)");
+  history->add_flag("--alarms", history_options.alarms, "the alarm log instead of the rows");
+
+#ifdef QORV_HOST_HAVE_REPLAY
+  halvex::replay::ReplayOptions replay_options;
+  CLI::App* replay = app.add_subcommand("replay", halvex::replay::kReplaySummary);
+  halvex::replay::AddReplayOptions(*replay, replay_options);
+#endif
+
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    if (history->parsed()) {
+      if (!history_site.empty()) history_options.db = runner::LoadSiteFile(history_site).history_db;
+      if (history_options.db.empty()) history_options.db = "qorv-history.db";
+      return runner::RunHistory(history_options, std::cout, std::cerr);
+    }
+#ifdef QORV_HOST_HAVE_REPLAY
+    if (replay->parsed()) return halvex::replay::RunReplay(replay_options, std::cout, std::cerr);
+#endif
+    if (demo->parsed() || site_path.empty()) {
+      CommonOptions& o = demo->parsed() ? demo_options : main_options;
+      if (!demo->parsed()) {
+        o.run.log_path = main_options.run.log_path;
+        if (o.db.empty()) o.db = "qorv-demo.db";
+      }
+      o.run.title = "demo";
+      return RunWith(runner::DemoSite(!no_pace, o.db), o);
+    }
+    main_options.run.title = site_path;
+    return RunWith(runner::LoadSiteFile(site_path), main_options);
+  } catch (const std::exception& e) {
+    std::cerr << "qorv-host: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,56 @@
+#include "runner/output_split.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+namespace runner {
+
+OutputSplit::OutputSplit(const std::string& log_path) : log_path_(log_path) {
+  std::cout.flush();
+  std::fflush(stdout);
+  const int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (log < 0)
+    throw std::runtime_error(log_path + ": cannot open the log: " + std::strerror(errno));
+  view_fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (view_fd_ < 0 || ::dup2(log, STDOUT_FILENO) < 0) {
+    const std::string why = std::strerror(errno);
+    ::close(log);
+    if (view_fd_ >= 0) ::close(view_fd_);
+    throw std::runtime_error("cannot redirect standard output: " + why);
+  }
+  ::close(log);
+}
+
+OutputSplit::~OutputSplit() {
+  std::cout.flush();
+  std::fflush(stdout);
+  ::dup2(view_fd_, STDOUT_FILENO);
+  ::close(view_fd_);
+}
+
+void OutputSplit::Write(const std::string& text) const {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(view_fd_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+bool OutputSplit::IsTerminal() const { return ::isatty(view_fd_) == 1; }
+
+int OutputSplit::Columns() const {
+  winsize size{};
+  if (::ioctl(view_fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace runner

@@ -1,0 +1,23 @@
+#pragma once
+// Running a site from the command line: the live view (or JSON lines), the
+// device log, Ctrl-C, and the summary at the end.
+
+#include <string>
+
+#include "runner/site.h"
+
+namespace runner {
+
+struct RunOptions {
+  unsigned rounds = 0;              // stop after this many rounds; 0: run until Ctrl-C
+  bool json = false;                // one JSON line per round instead of the view
+  std::string log_path = "qorv-host.log";  // the devices' stdout and the host's messages
+  std::string default_plugin;       // when the site names none
+  std::string title;                // shown in the view's first line
+};
+
+// Runs `site` until Ctrl-C (SIGINT or SIGTERM) or the rounds are done, then
+// stops cleanly. Returns the process exit status.
+int RunSite(Site site, const RunOptions& options);
+
+}  // namespace runner
