@@ -51,6 +51,34 @@ TEST(PollRound, EveryChunkingRunsTheWholeRoundToHistory) {
   }
 }
 
+// The set-up benchmarks are named after what their configurations make the
+// device do; a table the device skipped would time next to nothing.
+TEST(Configurations, DoWhatTheBenchmarkNamesSay) {
+  struct Case {
+    const char* label;
+    Json::Value config;
+    int table_lines;  // one "mobile:" line per threshold key read
+  };
+  const Case cases[] = {
+      {"typical: mode 1, no table", TypicalConfig(), 0},
+      {"threshold table: mode 3, all 33 values", ThresholdTableConfig(),
+       static_cast<int>(kChecksPerRound)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ::testing::internal::CaptureStdout();
+    Rig rig(DevicePtr(LinkedProvider().create()), c.config);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    int table_lines = 0;
+    for (std::size_t at = log.find("\nmobile:"); at != std::string::npos;
+         at = log.find("\nmobile:", at + 1))
+      ++table_lines;
+    EXPECT_EQ(table_lines, c.table_lines) << log;
+    EXPECT_EQ(log.find("is missing"), std::string::npos) << log;
+    EXPECT_EQ(log.rfind("InitSetting 7 b_mode_:", 0), 0u) << log;
+  }
+}
+
 // The benchmarks rely on RunPollRound to notice a round that broke off,
 // or they would time a cheap failure path as if it were a round.
 TEST(PollRound, ARoundThatBreaksOffIsReported) {
