@@ -19,8 +19,8 @@ constexpr const char* kHome = "\x1b[H";
 constexpr const char* kClearLine = "\x1b[K";
 constexpr const char* kClearBelow = "\x1b[J";
 
-constexpr int kCellColumnWidth = 21;  // " 18 13.31 ████████  "
-constexpr int kBarWidth = 8;
+constexpr int kCellColumnWidth = 16;  // " 18 13.31 █████ ": five columns on 80
+constexpr int kBarWidth = 5;
 // Bars without a configured range span the window a 12 V block reading is
 // accepted in, or a 6 V block's.
 constexpr float kTwelveVoltLow = 9.0f, kTwelveVoltHigh = 15.0f;
@@ -33,6 +33,21 @@ std::size_t CountGlyphs(const std::string& utf8) {
       std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
+// `text` cut to `columns` terminal columns. Characters from U+3000 up (the
+// devices' Chinese texts) take two columns.
+std::string Fit(const std::string& text, int columns) {
+  int used = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const int wide = lead >= 0xE3 ? 2 : 1;
+    if (used + wide > columns) return text.substr(0, i);
+    used += wide;
+    i += len;
+  }
+  return text;
+}
+
 std::string Format(const char* format, double value) {
   char text[48];
   std::snprintf(text, sizeof text, format, value);
@@ -43,25 +58,36 @@ std::string Or(const std::optional<float>& v, const char* format, const char* un
   return v ? Format(format, static_cast<double>(*v)) + unit : std::string("--") + unit;
 }
 
+// The frame being drawn. On a terminal it stops one line short of the
+// bottom, so drawing never scrolls the screen and each frame starts at the
+// top-left corner again.
 class Screen {
  public:
-  explicit Screen(bool ansi) : ansi_(ansi) {}
+  Screen(bool ansi, int height) : ansi_(ansi), lines_left_(height > 1 ? height - 1 : -1) {}
   Screen& Put(const std::string& text) {
-    out_ << text;
+    if (lines_left_ != 0) line_ << text;
     return *this;
   }
   Screen& Style(const char* code) {
-    if (ansi_) out_ << code;
+    if (ansi_) Put(code);
     return *this;
   }
   void EndLine() {
-    if (ansi_) out_ << kPlain << kClearLine;
-    out_ << '\n';
+    if (lines_left_ == 0) return;
+    if (ansi_) line_ << kPlain << kClearLine;
+    out_ << line_.str() << '\n';
+    line_.str("");
+    if (lines_left_ > 0) --lines_left_;
   }
-  std::string Text() { return out_.str(); }
+  std::string Text() {
+    if (ansi_) out_ << kClearBelow;
+    return out_.str();
+  }
 
  private:
   bool ansi_;
+  int lines_left_;  // -1: no limit
+  std::ostringstream line_;
   std::ostringstream out_;
 };
 
@@ -86,8 +112,25 @@ bool InAlarm(const DeviceView& d, std::size_t k) {
 void Title(Screen& s, const HostView& v, const ViewStyle& style) {
   std::string progress = "round " + std::to_string(v.round);
   if (style.rounds_goal) progress += "/" + std::to_string(style.rounds_goal);
+  std::size_t active = 0;
+  for (const DeviceView& d : v.devices) active += d.alarms.size();
   s.Style(kBold).Put("qorv-host  " + style.title + "  " + FormatTime(v.time) + "  " + progress);
+  s.Style(kPlain).Put("  ").Style(active ? kRed : kPlain);
+  s.Put(active ? std::to_string(active) + (active == 1 ? " alarm" : " alarms") : "no alarms");
   s.Style(kPlain).Put("   Ctrl-C stops").EndLine();
+}
+
+// Active alarms come right under the title: on a small terminal they are
+// the last thing to lose.
+void Alarms(Screen& s, const HostView& v, int width) {
+  for (const DeviceView& d : v.devices)
+    for (const ActiveAlarm& a : d.alarms)
+      s.Style(kRed)
+          .Put(Fit("  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) +
+                       " " + Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
+                       Format("%.3f", a.limit),
+                   width))
+          .EndLine();
 }
 
 void Heading(Screen& s, const DeviceView& d) {
@@ -97,6 +140,10 @@ void Heading(Screen& s, const DeviceView& d) {
   s.Style(ok ? kPlain : kYellow).Put(DataStateName(d.state)).Style(kPlain);
   if (!ok && !d.state_text.empty()) s.Put(" (" + d.state_text + ")");
   s.Put("  age " + (d.age_s ? std::to_string(*d.age_s) + " s" : std::string("--")));
+  s.EndLine();
+}
+
+void Link(Screen& s, const DeviceView& d) {
   const LinkCounters& l = d.link;
   s.Put("  rounds " + std::to_string(l.rounds) + "  re-sends " + std::to_string(l.resends) +
         "  rejected " + std::to_string(l.rejected) + "  timeouts " + std::to_string(l.timeouts));
@@ -132,7 +179,7 @@ void Cells(Screen& s, const DeviceView& d, int width) {
       const std::optional<float>& v = d.cells[k];
       s.Style(colour).Put(number + " " + (v ? Format("%5.2f", *v) : std::string("  -- ")) + " ");
       std::string bar = v ? CellBar(*v, low, high, kBarWidth) : "";
-      s.Put(bar + std::string(static_cast<std::size_t>(kBarWidth) + 2 -
+      s.Put(bar + std::string(static_cast<std::size_t>(kBarWidth) + 1 -
                                   std::min<std::size_t>(kBarWidth, CountGlyphs(bar)), ' '));
       s.Style(kPlain);
     }
@@ -154,30 +201,19 @@ std::string CellBar(float volts, float low, float high, int width) {
 }
 
 std::string RenderView(const HostView& view, const ViewStyle& style) {
-  Screen s(style.ansi);
+  Screen s(style.ansi, style.ansi ? style.height : 0);
   s.Style(kHome);
   Title(s, view, style);
+  Alarms(s, view, style.width);
   for (const DeviceView& d : view.devices) {
     s.EndLine();
     Heading(s, d);
     Summary(s, d);
+    Link(s, d);
     Cells(s, d, style.width);
   }
-  s.EndLine();
-  s.Style(kBold).Put("alarms").Style(kPlain);
-  std::size_t active = 0;
-  for (const DeviceView& d : view.devices) active += d.alarms.size();
-  if (active == 0) s.Put("  none");
-  s.EndLine();
-  for (const DeviceView& d : view.devices)
-    for (const ActiveAlarm& a : d.alarms)
-      s.Style(kRed)
-          .Put("  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) + " " +
-               Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
-               Format("%.3f", a.limit))
-          .EndLine();
-  for (const std::string& e : view.events) s.Style(kDim).Put(e).EndLine();
-  s.Style(kClearBelow);
+  if (!view.events.empty()) s.EndLine();
+  for (const std::string& e : view.events) s.Style(kDim).Put(Fit(e, style.width)).EndLine();
   return s.Text();
 }
 

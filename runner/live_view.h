@@ -3,10 +3,12 @@
 // of every device as a number and a bar, the string's extremes, the group
 // values, the data's age and state, the link counters and the alarms.
 //
-//  qorv-host  2026-12-08 10:00:03  round 12/20                     Ctrl-C stops
-//  string-A  id 1  demo-bus  ok  age 0 s  rounds 12  re-sends 0  rejected 0 ...
+//  qorv-host  demo  2026-12-08 10:00:03  round 12/20   Ctrl-C stops
+//
+//  string-A  id 1  demo-bus  ok  age 0 s
 //    399.12 V  -5.00 A  25.00 °C  min #18 13.210  max #3 13.342  spread 0.132
-//     1 13.31 ██████▌    2 13.30 ██████▌    3 13.34 ██████▋ ...
+//    rounds 12  re-sends 0  rejected 0  timeouts 0  round 43.3 ms
+//    1 13.31 ██▊     7 13.30 ██▊    13 13.34 ██▊ ...
 
 #include <string>
 
@@ -16,6 +18,7 @@ namespace runner {
 
 struct ViewStyle {
   int width = 80;          // terminal columns
+  int height = 0;          // terminal lines; with ansi the frame stops short of them (0: no limit)
   bool ansi = true;        // colours and cursor control
   unsigned rounds_goal = 0;  // --rounds, for the progress in the title; 0: none
   std::string title;       // e.g. the site's name

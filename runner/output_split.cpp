@@ -53,4 +53,10 @@ int OutputSplit::Columns() const {
   return 80;
 }
 
+int OutputSplit::Rows() const {
+  winsize size{};
+  if (::ioctl(view_fd_, TIOCGWINSZ, &size) == 0) return size.ws_row;
+  return 0;
+}
+
 }  // namespace runner

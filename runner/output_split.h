@@ -25,6 +25,8 @@ class OutputSplit {
   bool IsTerminal() const;
   // The terminal's width, or 80 when it has none.
   int Columns() const;
+  // The terminal's height, or 0 when it has none.
+  int Rows() const;
   const std::string& log_path() const { return log_path_; }
 
  private:

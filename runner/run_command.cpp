@@ -64,7 +64,7 @@ class RoundPrinter {
         std::cerr << "\rround " << report.round << "/" << options_.rounds << std::flush;
       return;
     }
-    ViewStyle style{out_.Columns(), ansi_, options_.rounds, options_.title};
+    ViewStyle style{out_.Columns(), out_.Rows(), ansi_, options_.rounds, options_.title};
     out_.Write(RenderView(view, style) + (ansi_ ? "" : "\n"));
   }
 

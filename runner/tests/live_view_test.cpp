@@ -4,8 +4,11 @@
 
 #include <json/reader.h>
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
@@ -45,9 +48,9 @@ HostView TwoCellView(DataState state) {
 }
 
 TEST(LiveViewTest, ShowsCellsByTheirStringNumbersWithExtremesLinkAndAlarms) {
-  const std::string screen = RenderView(TwoCellView(DataState::kFresh), {80, false, 20, "demo"});
-  for (const char* part : {"round 12/20", "string-B  id 2  demo-bus  ok  age 0 s",
-                           "rounds 12  re-sends 2  rejected 0", " 31 13.31 ", " 32 11.60 ",
+  const std::string screen = RenderView(TwoCellView(DataState::kFresh), {80, 0, false, 20, "demo"});
+  for (const char* part : {"round 12/20  1 alarm", "string-B  id 2  demo-bus  ok  age 0 s\n",
+                           "\n  rounds 12  re-sends 2  rejected 0", " 31 13.31 ", " 32 11.60 ",
                            "min #32 11.600  max #31 13.310  spread 1.710", "795.90 V  -5.00 A",
                            "string-B 第32节电池 (battery_1_value) low 11.600 < 12.000",
                            "alarm raised: string-B"}) {
@@ -58,9 +61,38 @@ TEST(LiveViewTest, ShowsCellsByTheirStringNumbersWithExtremesLinkAndAlarms) {
 }
 
 TEST(LiveViewTest, AStaleDeviceSaysSoWithTheDevicesText) {
-  const std::string screen = RenderView(TwoCellView(DataState::kStale), {80, true, 0, ""});
+  const std::string screen = RenderView(TwoCellView(DataState::kStale), {80, 0, true, 0, ""});
   EXPECT_NE(screen.find("stale\x1b[0m (数据已超时)"), std::string::npos) << screen;
   EXPECT_EQ(screen.rfind("\x1b[H", 0), 0u) << "each frame starts at the top-left corner";
+}
+
+// The frame's lines without control codes.
+std::vector<std::string> VisibleLines(const std::string& frame) {
+  std::vector<std::string> lines(1);
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    if (frame[i] == '\x1b') {
+      while (i < frame.size() && !std::isalpha(static_cast<unsigned char>(frame[i]))) ++i;
+    } else if (frame[i] == '\n') {
+      lines.emplace_back();
+    } else {
+      lines.back() += frame[i];
+    }
+  }
+  return lines;
+}
+
+TEST(LiveViewTest, ATerminalFrameNeverScrollsNorWraps) {
+  HostView view = TwoCellView(DataState::kFresh);
+  view.events = {std::string(100, 'x'), "第32节电池 第32节电池 第32节电池 第32节电池 第32节电池"};
+  const std::string tall = RenderView(view, {40, 0, true, 0, ""});
+  ASSERT_GT(std::count(tall.begin(), tall.end(), '\n'), 9) << "the case needs a frame taller than the terminal";
+  const std::string frame = RenderView(view, {40, 10, true, 0, ""});
+  EXPECT_EQ(std::count(frame.begin(), frame.end(), '\n'), 9) << "one line short of the bottom";
+
+  const std::vector<std::string> lines = VisibleLines(RenderView(view, {40, 0, true, 0, ""}));
+  const std::string& cjk = lines[lines.size() - 2];
+  EXPECT_EQ(cjk, "第32节电池 第32节电池 第32节电池 第32节") << "39 columns: Chinese takes two each";
+  EXPECT_EQ(lines[lines.size() - 3], std::string(40, 'x'));
 }
 
 TEST(LiveViewTest, BarsGrowWithTheVoltageAndStayInsideTheirWidth) {
