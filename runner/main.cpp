@@ -43,6 +43,32 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
   app.footer(kOutputNote);
 }
 
+struct HistoryCommand {
+  runner::HistoryOptions options;
+  std::string site;
+};
+
+CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
+  CLI::App* history = app.add_subcommand("history", "Print or export the history of one data id");
+  auto* db = history->add_option("--db", h.options.db, "history database");
+  history->add_option("--site", h.site, "take the database from this site file")
+      ->excludes(db)
+      ->check(CLI::ExistingFile);
+  history->add_option("--data-id", h.options.data_id, "the device's data id")->required();
+  history->add_option("--from", h.options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
+  history->add_option("--to", h.options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
+  history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
+  history->add_flag("--alarms", h.options.alarms, "the alarm log instead of the rows");
+  history->footer("Times are local, as the host stamped them; a date alone as --to covers the day.");
+  return history;
+}
+
+int RunHistoryCommand(HistoryCommand& h) {
+  if (!h.site.empty()) h.options.db = runner::LoadSiteFile(h.site).history_db;
+  if (h.options.db.empty()) h.options.db = "qorv-history.db";
+  return runner::RunHistory(h.options, std::cout, std::cerr);
+}
+
 int RunWith(runner::Site site, CommonOptions& o) {
   if (!o.plugin.empty()) site.plugin = o.plugin;
   if (!o.db.empty()) site.history_db = o.db;
@@ -69,40 +95,27 @@ int main(int argc, char** argv) {
   AddRunOptions(*demo, demo_options);
   demo->add_flag("--no-pace", no_pace, "let the simulator answer at once instead of at 19200 bit/s");
 
-  CLI::App* history = app.add_subcommand("history", "Print or export the history of one data id");
-  runner::HistoryOptions history_options;
-  std::string history_site;
-  auto* db = history->add_option("--db", history_options.db, "history database");
-  history->add_option("--site", history_site, "take the database from this site file")
-      ->excludes(db)
-      ->check(CLI::ExistingFile);
-  history->add_option("--data-id", history_options.data_id, "the device's data id")->required();
-  history->add_option("--from", history_options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
-  history->add_option("--to", history_options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
-  history->add_option("--csv", history_options.csv, "export CSV to this file ('-': standard output)");
-  history->add_flag("--alarms", history_options.alarms, "the alarm log instead of the rows");
+  HistoryCommand history_command;
+  CLI::App* history = AddHistoryCommand(app, history_command);
 
 #ifdef QORV_HOST_HAVE_REPLAY
   halvex::replay::ReplayOptions replay_options;
   CLI::App* replay = app.add_subcommand("replay", halvex::replay::kReplaySummary);
   halvex::replay::AddReplayOptions(*replay, replay_options);
+  replay->footer("Scenario format: docs/replay.md.");
 #endif
 
   CLI11_PARSE(app, argc, argv);
 
   try {
-    if (history->parsed()) {
-      if (!history_site.empty()) history_options.db = runner::LoadSiteFile(history_site).history_db;
-      if (history_options.db.empty()) history_options.db = "qorv-history.db";
-      return runner::RunHistory(history_options, std::cout, std::cerr);
-    }
+    if (history->parsed()) return RunHistoryCommand(history_command);
 #ifdef QORV_HOST_HAVE_REPLAY
     if (replay->parsed()) return halvex::replay::RunReplay(replay_options, std::cout, std::cerr);
 #endif
     if (demo->parsed() || site_path.empty()) {
       CommonOptions& o = demo->parsed() ? demo_options : main_options;
-      if (!demo->parsed()) {
-        o.run.log_path = main_options.run.log_path;
+      if (!demo->parsed()) {  // the demo's files, unless the options say otherwise
+        if (app.count("--log") == 0) o.run.log_path = "qorv-demo.log";
         if (o.db.empty()) o.db = "qorv-demo.db";
       }
       o.run.title = "demo";
