@@ -231,6 +231,10 @@ void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) 
 void CheckSite(const Site& site) {
   RequireUnique<PortSettings>(site.ports, "ports", "name",
                               [](const PortSettings& p) { return "\"" + p.name + "\""; });
+  // Two ports on one serial device would talk over each other.
+  RequireUnique<PortSettings>(site.ports, "ports", "path", [](const PortSettings& p) {
+    return p.sim ? "simulated port " + p.name : p.path;
+  });
   RequireUnique<DeviceSettings>(site.devices, "devices", "name",
                                 [](const DeviceSettings& d) { return "\"" + d.name + "\""; });
   RequireUnique<DeviceSettings>(site.devices, "devices", "data_id", [](const DeviceSettings& d) {

@@ -87,6 +87,13 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
        "got 0"},
       {"port that does not exist", [](Json::Value& r) { r["devices"][2]["port"] = "rs232"; },
        "devices[2].port", "names no port: \"rs232\""},
+      {"two ports on one serial device",
+       [](Json::Value& r) {
+         Json::Value twin = r["ports"][0];
+         twin["name"] = "again";
+         r["ports"].append(twin);
+       },
+       "ports[2].path", "/dev/ttyUSB0 is already used by ports[0]"},
       {"two devices with one data id", [](Json::Value& r) { r["devices"][2]["data_id"] = 1; },
        "devices[2].data_id", "data id 1 is already used by devices[0]"},
       {"two devices with one name", [](Json::Value& r) { r["devices"][2]["name"] = "A"; },
