@@ -31,7 +31,7 @@ class HostE2eTest : public ::testing::Test {
   void SetUp() override {
     dir_ = ::testing::TempDir() + "/host_e2e_" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str());
+    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
   }
   void TearDown() override { host_.reset(); }
 

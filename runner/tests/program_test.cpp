@@ -88,7 +88,7 @@ class ProgramTest : public ::testing::Test {
   void SetUp() override {
     dir_ = ::testing::TempDir() + "/qorv_program_" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str());
+    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
   }
   std::string Read(const std::string& name) {
     std::ifstream in(dir_ + "/" + name);
