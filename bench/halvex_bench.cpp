@@ -15,7 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/null_controller.h"
-#include "bench/plugin_library.h"
+#include "host/plugin_library.h"
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
 #include "bench/result_summary.h"
@@ -151,21 +151,21 @@ void RegisterLinkedBenchmarks() {
 #ifdef HALVEX_PLUGIN_PATH
 // The same round and query through the loaded halvex_30.so, the shape the
 // controller runs: calls cross into the library through its vtables.
-std::unique_ptr<PluginLibrary> RegisterPluginBenchmarks() {
-  std::unique_ptr<PluginLibrary> plugin;
+std::unique_ptr<qorv::PluginLibrary> RegisterPluginBenchmarks() {
+  std::unique_ptr<qorv::PluginLibrary> plugin;
   try {
-    plugin = std::make_unique<PluginLibrary>(HALVEX_PLUGIN_PATH);
+    plugin = std::make_unique<qorv::PluginLibrary>(HALVEX_PLUGIN_PATH);
   } catch (const std::runtime_error& e) {
     std::cerr << "halvex_bench: skipping the loaded-plugin benchmarks: " << e.what() << "\n";
     return nullptr;
   }
-  const QorvSPDeviceProvider* loaded = &plugin->Provider();
+  const QorvSPDeviceProvider* loaded = &plugin->SerialProvider();
   benchmark::RegisterBenchmark("plugin_so/poll_round/wall_clock", PollRound<NullController>,
                                loaded, wire::kCellReplyLength);
   return plugin;
 }
 #else
-std::unique_ptr<PluginLibrary> RegisterPluginBenchmarks() { return nullptr; }
+std::unique_ptr<qorv::PluginLibrary> RegisterPluginBenchmarks() { return nullptr; }
 #endif
 
 }  // namespace
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RegisterLinkedBenchmarks();
-  const std::unique_ptr<PluginLibrary> plugin = RegisterPluginBenchmarks();
+  const std::unique_ptr<qorv::PluginLibrary> plugin = RegisterPluginBenchmarks();
 
   CollectingReporter reporter;
   reporter.SetOutputStream(&console);

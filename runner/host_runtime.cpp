@@ -12,7 +12,7 @@
 
 #include "runner/bus_turns.h"
 #include "runner/host_services.h"
-#include "runner/plugin_library.h"
+#include "host/plugin_library.h"
 #include "runner/serial_port.h"
 #include "sim/port_server.h"
 
@@ -44,10 +44,6 @@ struct Host::Line {
   bool up() const { return port && port->is_open(); }
 };
 
-struct Host::Plugin {
-  std::unique_ptr<PluginLibrary> library;
-  std::shared_ptr<QorvSPDeviceProvider> provider;
-};
 
 Host::Host(Site site, HostOptions options)
     : site_(std::move(site)),
@@ -83,9 +79,7 @@ void Host::Start() {
 
 void Host::LoadPlugin() {
   const std::string path = site_.plugin.empty() ? options_.default_plugin : site_.plugin;
-  plugin_ = std::make_unique<Plugin>();
-  plugin_->library = std::make_unique<PluginLibrary>(path);
-  plugin_->provider = plugin_->library->SerialProvider();
+  plugin_ = std::make_unique<qorv::PluginLibrary>(path);
 }
 
 void Host::CreateDevices() {
@@ -98,7 +92,7 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   slot->settings = settings;
   slot->alarms = AlarmBook(settings.limits);
   slot->first_cell_number = FirstCellNumber(settings.config);
-  slot->device = runner::CreateDevice(*plugin_->provider);
+  slot->device = plugin_->CreateDevice();
   Json::Value host_setting(Json::objectValue);
   host_setting["address"] = settings.address;
   slot->device->Init(services_, settings.data_id, host_setting);
@@ -220,7 +214,6 @@ void Host::Stop() {
   started_ = false;
   if (services_) services_->DetachAll();
   slots_.clear();
-  if (plugin_) plugin_->provider.reset();
   plugin_.reset();
   history_.reset();
   for (auto& line : lines_) {

@@ -4,7 +4,7 @@
 // received to the device whose exchange is under way.
 //
 //   runner::Host host(runner::LoadSiteFile("bench.json"));
-//   host.Start();                                   // PluginError, HistoryError, HostError
+//   host.Start();                                   // qorv::PluginError, HistoryError, HostError
 //   host.Run(20, [&](const runner::RoundReport& r) { ... });
 //   host.Stop();                                    // also done by the destructor
 //
@@ -31,6 +31,10 @@
 #include "runner/host_clock.h"
 #include "runner/host_view.h"
 #include "runner/site.h"
+
+namespace qorv {
+class PluginLibrary;
+}  // namespace qorv
 
 namespace runner {
 
@@ -128,8 +132,7 @@ class Host {
   const HostClock& clock_;
   EventLog events_;
   std::unique_ptr<HistoryStore> history_;
-  struct Plugin;
-  std::unique_ptr<Plugin> plugin_;
+  std::unique_ptr<qorv::PluginLibrary> plugin_;
   std::shared_ptr<class HostServices> services_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;
   std::vector<std::unique_ptr<Line>> lines_;

@@ -9,7 +9,6 @@
 #include "runner/json_report.h"
 #include "runner/live_view.h"
 #include "runner/output_split.h"
-#include "runner/plugin_library.h"
 
 namespace runner {
 namespace {

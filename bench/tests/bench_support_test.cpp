@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "bench/plugin_library.h"
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
 #include "bench/result_summary.h"
@@ -254,15 +253,6 @@ TEST(CollectingReporter, TakesTheMedianOfRepetitionsAndKeepsFailuresOut) {
   EXPECT_NEAR(timings.at("aggregated"), 7000.0, 1e-6);
   EXPECT_EQ(timings.count("broken"), 0u);
   EXPECT_EQ(reporter.Failures(), std::vector<std::string>{"broken: a known name was refused"});
-}
-
-TEST(PluginLibrary, MissingLibraryNamesThePath) {
-  try {
-    PluginLibrary library("/nonexistent/halvex_30.so");
-    FAIL() << "loaded a library that does not exist";
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("/nonexistent/halvex_30.so"), std::string::npos);
-  }
 }
 
 }  // namespace

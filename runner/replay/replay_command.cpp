@@ -4,7 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "runner/replay/plugin_library.h"
+#include "host/plugin_library.h"
+
 #include "runner/replay/replayer.h"
 #include "runner/replay/scenario.h"
 
@@ -37,10 +38,10 @@ int RunReplay(const ReplayOptions& options, std::ostream& out, std::ostream& err
     return kExitPluginError;
   }
   try {
-    PluginLibrary plugin(options.plugin);
+    qorv::PluginLibrary plugin(options.plugin);
     Replayer replayer([&plugin] { return plugin.CreateDevice(); }, out, options.hex);
     replayer.Run(actions, options.scenario);
-  } catch (const PluginError& e) {
+  } catch (const qorv::PluginError& e) {
     err << e.what() << '\n';
     return kExitPluginError;
   } catch (const ScenarioError& e) {

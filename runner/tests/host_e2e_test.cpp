@@ -16,7 +16,7 @@
 
 #include "runner/demo_site.h"
 #include "runner/host_runtime.h"
-#include "runner/plugin_library.h"
+#include "host/plugin_library.h"
 #include "sim_line.h"
 
 namespace runner {
@@ -321,7 +321,7 @@ TEST_F(HostE2eTest, APlugInThatCannotBeLoadedIsReportedWithTheLoadersReason) {
   try {
     Start(std::move(site));
     ADD_FAILURE() << "started";
-  } catch (const PluginError& e) {
+  } catch (const qorv::PluginError& e) {
     EXPECT_EQ(std::string(e.what()),
               "cannot load plug-in: /nonexistent/halvex_30.so: cannot open shared object file: "
               "No such file or directory");
