@@ -52,7 +52,7 @@ void Transcript::Note(const std::string& line) {
 std::string Transcript::CallText(const HostCall& call) const {
   if (call.kind == HostCall::Kind::kSendData) return "> " + call.ToString();
   if (!CarriesRecord(call.kind)) return call.ToString();
-  const auto record = DecodeRecord(call.bytes);
+  const auto record = runner::DecodeRecord(call.bytes);
   return record ? call.ToString() + " " + RecordText(*record) : call.ToString();
 }
 
