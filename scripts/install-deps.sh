@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the native build and the tests need.
+# Installs the Debian packages that the build, the tests, the fuzz targets
+# and the valgrind check need (the mipsel stage installs its cross packages
+# itself: scripts/ci/install-mipsel.sh).
 # As root it installs what is missing; otherwise it prints the command to run.
 set -euo pipefail
 
@@ -8,6 +10,7 @@ packages=(
   libjsoncpp-dev libboost-dev libboost-date-time-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev libcli11-dev
+  clang-14 libclang-rt-14-dev valgrind
   "$@"
 )
 
