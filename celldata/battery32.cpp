@@ -100,7 +100,9 @@ void Battery32::DecodeCellReadings(int readings, int t31_position) {
     } else if (i == t31_position) {
       volts = volts + t31_;
     }
-    cell_voltages_[cell] = volts < scale.low || volts > scale.high ? 0.0f : volts;
+    // Kept only inside the window: a trim or offset configured as "nan"
+    // gives no voltage either, rather than a NaN that no alarm would see.
+    cell_voltages_[cell] = volts >= scale.low && volts <= scale.high ? volts : 0.0f;
   }
 }
 

@@ -39,21 +39,33 @@ float ImageFloat(const std::vector<std::uint8_t>& image, std::size_t offset) {
   return value;
 }
 
+// Cell readings by block type: 6 V blocks in millivolts, kept from 4.5 to
+// 7.5 V; others in hundredths, kept from 9 to 15 V.
+struct CellScale {
+  float divisor, low, high;
+};
+CellScale ScaleOf(const DeviceProbe& d) {
+  return d.battery_type_ == 6 ? CellScale{1000.0f, 4.5f, 7.5f} : CellScale{100.0f, 9.0f, 15.0f};
+}
+
 // What one reading of the cell reply must become, by the block type and the
-// trims the device holds: 6 V blocks in millivolts (4.5..7.5 V kept), others
-// in hundredths (9..15 V kept); trim t0 on wire position 0, t31 on 28.
+// trims the device holds: trim t0 on wire position 0, t31 on 28.
 float ExpectedCell(const DeviceProbe& d, int position, std::uint16_t reading) {
-  const bool six_volt = d.battery_type_ == 6;
-  float volts = static_cast<float>(reading) / (six_volt ? 1000.0f : 100.0f);
+  const CellScale scale = ScaleOf(d);
+  float volts = static_cast<float>(reading) / scale.divisor;
   volts = volts + d.battery_adjust_;
   if (position == 0) {
     volts = volts + d.t0_;
   } else if (position == 28) {
     volts = volts + d.t31_;
   }
-  const float low = six_volt ? 4.5f : 9.0f;
-  const float high = six_volt ? 7.5f : 15.0f;
-  return volts < low || volts > high ? 0.0f : volts;
+  return volts >= scale.low && volts <= scale.high ? volts : 0.0f;
+}
+
+// A cell holds a voltage its block can have, or 0.0 for "no reading".
+bool Plausible(const DeviceProbe& d, float volts) {
+  const CellScale scale = ScaleOf(d);
+  return volts == 0.0f || (volts >= scale.low && volts <= scale.high);
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) { return testing::Hex(bytes); }
@@ -151,6 +163,11 @@ void DeviceHarness::DeliverFrame(const std::vector<std::uint8_t>& frame) {
     const int cell = d.dir_ != 0 ? kCells - 1 - position : position;
     const float expected = ExpectedCell(d, position, reading);
     delivered_[cell].insert(Bits(expected));
+    if (!Plausible(d, d.cell_voltages_[cell])) {
+      Fail("cell " + std::to_string(cell) + " holds " + std::to_string(d.cell_voltages_[cell]) +
+           ", outside the window of its block type: " + Hex(frame));
+      return;
+    }
     if (Bits(d.cell_voltages_[cell]) != Bits(expected)) {
       Fail("cell " + std::to_string(cell) + " decoded as " + std::to_string(d.cell_voltages_[cell]) +
            ", the reply carries " + std::to_string(expected) + ": " + Hex(frame));

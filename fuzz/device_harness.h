@@ -9,8 +9,9 @@
 //   - cells from the cell count up stay 0.0, live and in the record (a cache
 //     image may put its own values there until the next round refreshes it);
 //   - a cell reply is taken exactly when it is a good one: 67 bytes from the
-//     start byte, this monitor's address, the right checksum; and the cells
-//     then hold what its readings say;
+//     start byte, this monitor's address, the right checksum; the cells then
+//     hold what its readings say, each 0.0 or inside its block type's window
+//     (whatever trims the configuration holds);
 //   - every request is a well-formed 5-byte frame for this monitor;
 //   - every record published (SendSP) or handed to history carries exactly
 //     152 bytes, the published one under type code 5013, cells 30 and 31
