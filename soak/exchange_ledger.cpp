@@ -53,6 +53,10 @@ void ExchangeLedger::Record(std::size_t bus, const sim::Exchange& exchange) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Reply>& recent = recent_[bus];
   recent.push_back(Reply{exchange.request.at(kRequestAddress), exchange.faults});
+  // A silence injected earlier still holds: the monitor keeps quiet without
+  // a fault of this exchange's own.
+  if (exchange.outcome == Outcome::kSilent && exchange.faults.empty())
+    recent.back().faults.push_back(sim::Fault::kSilence);
   if (recent.size() > kRecentReplies) recent.erase(recent.begin());
   for (sim::Fault fault : exchange.faults) ++injected_[sim::FaultName(fault)];
   if (exchange.outcome != Outcome::kAnswered) return;

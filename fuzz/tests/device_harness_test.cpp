@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fuzz/byte_reader.h"
 #include "fuzz/device_harness.h"
 #include "fuzz/device_program.h"
 #include "fuzz/init_setting_check.h"
@@ -155,6 +156,42 @@ TEST(DeviceHarness, OracleCellFollowsTheLeftmostMatch) {
     SCOPED_TRACE(name);
     EXPECT_EQ(OracleCell(name), cell);
   }
+}
+
+TEST(DeviceProgram, EveryOpTakesExactlyItsOperands) {
+  // Ops with operands of every kind before a round: if any op took a byte
+  // too many or too few, the round's replies would be read out of step and
+  // no round would complete.
+  std::vector<std::pair<const char*, std::function<void(ProgramWriter&)>>> ops = {
+      {"query by name", [](auto& w) { w.Query("x_battery_5_value"); }},
+      {"query of a cell", [](auto& w) { w.QueryCell(31); }},
+      {"query of a string value", [](auto& w) { w.QueryScalar(1); }},
+      {"history interval", [](auto& w) { w.SaveInterval(30); }},
+      {"cache image", [](auto& w) { w.Cache(Record(12.0f)); }},
+      {"clock", [](auto& w) { w.Clock(-5); }},
+      {"chunk", [](auto& w) { w.Chunk({0x01, 0x02, 0xED}); }},
+  };
+  for (const auto& [name, op] : ops) {
+    SCOPED_TRACE(name);
+    ProgramWriter w;
+    op(w);
+    op(w);
+    int rounds = 0;
+    EXPECT_EQ(RunProgram(0, Round(w, std::vector<std::uint16_t>(32, 1330)), &rounds), "");
+    EXPECT_EQ(rounds, 1);
+  }
+}
+
+TEST(ByteReader, ACutProgramReadsFallbacks) {
+  const std::uint8_t bytes[] = {0x12, 0x34, 0x56};
+  ByteReader in(bytes, sizeof bytes);
+  EXPECT_EQ(in.U16(7), 0x1234);
+  EXPECT_EQ(in.U16(7), 7) << "one byte left is no reading";
+  EXPECT_TRUE(in.Empty());
+  EXPECT_EQ(in.Byte(9), 9);
+  EXPECT_TRUE(in.Take(5).empty());
+  ByteReader short_take(bytes, sizeof bytes);
+  EXPECT_EQ(short_take.Take(5), (std::vector<std::uint8_t>{0x12, 0x34, 0x56}));
 }
 
 TEST(InitSettingCheck, RefusalsByTheJsonLibraryAndNonJsonPass) {

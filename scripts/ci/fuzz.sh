@@ -22,6 +22,8 @@ declare -A max_len=([device_program]=4096 [init_setting]=4096 [value_name]=256)
 started=$SECONDS
 trap 'echo "fuzz stage: $((SECONDS - started)) s"' EXIT
 
+scripts/install-deps.sh clang-14 libclang-rt-14-dev
+
 instrument="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B "$build" \
   -DCMAKE_CXX_COMPILER=clang++-14 \
@@ -65,9 +67,11 @@ for target in "${targets[@]}"; do
   mkdir -p "$work/corpus" "$work/artifacts"
   echo "== fuzz_$target for $seconds s"
   # New inputs go to the work corpus; the committed seeds are only read.
-  if ! "$build/fuzz/fuzz_$target" "$work/corpus" "fuzz/corpus/$target" \
+  dict=()
+  [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
+  if ! "$build/fuzz/fuzz_$target" "$work/corpus" "fuzz/corpus/$target" "${dict[@]}" \
     -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$work/artifacts/" >"$work/log" 2>&1; then
+    -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$work/artifacts/" >"$work/log" 2>&1; then
     failed+=("$target")
     tail -n 60 "$work/log"
     echo "fuzz_$target failed; reproduce with: $build/fuzz/fuzz_$target $work/artifacts/<input>" >&2

@@ -15,6 +15,8 @@ trap 'echo "valgrind stage: $((SECONDS - started)) s"' EXIT
 build=build-valgrind
 jobs=${JOBS:-$(nproc)}
 
+scripts/install-deps.sh valgrind
+
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_WERROR=ON
 cmake --build "$build" -j"$jobs" --target plugin_e2e_tests halvex_30
 

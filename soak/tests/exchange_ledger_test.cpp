@@ -61,6 +61,16 @@ TEST(ExchangeLedger, BlamesTheLastReplyOfThatMonitor) {
   }
 }
 
+TEST(ExchangeLedger, RequestsInsideASilenceAreBlamedOnIt) {
+  ExchangeLedger ledger([](std::size_t, std::uint8_t, std::uint8_t) { return sim::Bytes{}; });
+  sim::Exchange silent;
+  silent.request = {0xFE, 0xFE, 0x81, 0xA1, 0x22};
+  silent.outcome = sim::Exchange::Outcome::kSilent;
+  ledger.Record(0, silent);
+  EXPECT_EQ(ledger.Blame(0, 0x81), "silence");
+  EXPECT_TRUE(ledger.InjectedFaults().empty()) << "injected once, when the silence began";
+}
+
 TEST(ExchangeLedger, AReplyTheHostGaveUpOnLeavesLateBytes) {
   ExchangeLedger ledger([](std::size_t, std::uint8_t, std::uint8_t) { return sim::Bytes{}; });
   ledger.Record(0, Answered(0x82, ScalarWithSum(7)));
