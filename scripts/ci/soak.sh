@@ -16,14 +16,15 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 rounds=${1:-10000}
-build=build-soak
+# The native build (scripts/test.sh native) already holds it: same flags.
+build=${BUILD_DIR:-build}
 jobs=${JOBS:-$(nproc)}
 
 started=$SECONDS
 trap 'echo "soak stage: $((SECONDS - started)) s"' EXIT
 
 set -e
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_WERROR=ON -DHALVEX_TESTS=OFF
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_WERROR=ON
 cmake --build "$build" -j"$jobs" --target halvex-soak
 set +e
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CI stage: the plug-in's whole life under valgrind, in a plain build
-# (build-valgrind, no sanitizers): the end-to-end test loads halvex_30.so,
+# (the native build dir, no sanitizers): the end-to-end test loads halvex_30.so,
 # creates a device, configures it, polls it through several rounds, queries
 # it, destroys it and unloads the library. Any memory error, and any leak
 # (definite, indirect or possible), fails the stage. Debug information of
@@ -12,7 +12,8 @@ cd "$(dirname "$0")/../.."
 started=$SECONDS
 trap 'echo "valgrind stage: $((SECONDS - started)) s"' EXIT
 
-build=build-valgrind
+# The native build (scripts/test.sh native) already holds it: same flags.
+build=${BUILD_DIR:-build}
 jobs=${JOBS:-$(nproc)}
 
 scripts/install-deps.sh valgrind
