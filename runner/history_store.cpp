@@ -1,9 +1,12 @@
 #include "runner/history_store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
-#include <sstream>
+#include <set>
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -19,26 +22,41 @@ std::string CellColumns(const char* separator, const char* each) {
 }
 
 std::string CreateHistorySql() {
-  return "CREATE TABLE IF NOT EXISTS history("
-         "id INTEGER PRIMARY KEY, time TEXT NOT NULL, data_id INTEGER NOT NULL,"
-         "reason TEXT NOT NULL" +
+  return "CREATE TABLE history("
+         "id INTEGER PRIMARY KEY, time TEXT NOT NULL, utc INTEGER NOT NULL,"
+         " utc_offset INTEGER NOT NULL, data_id INTEGER NOT NULL, reason TEXT NOT NULL" +
          CellColumns(", ", " REAL") +
-         ", group_voltage REAL, group_current REAL, temperature REAL, record BLOB NOT NULL);"
-         "CREATE INDEX IF NOT EXISTS history_by_id_time ON history(data_id, time);";
+         ", group_voltage REAL, group_current REAL, temperature REAL, record BLOB NOT NULL);";
 }
 
 constexpr const char* kCreateAlarmsSql =
-    "CREATE TABLE IF NOT EXISTS alarms("
-    "id INTEGER PRIMARY KEY, time TEXT NOT NULL, data_id INTEGER NOT NULL, device TEXT,"
-    "name TEXT, text TEXT, point INTEGER, kind TEXT, event TEXT, value REAL, limit_value REAL);"
-    "CREATE INDEX IF NOT EXISTS alarms_by_id_time ON alarms(data_id, time);";
+    "CREATE TABLE alarms("
+    "id INTEGER PRIMARY KEY, time TEXT NOT NULL, utc INTEGER NOT NULL,"
+    " utc_offset INTEGER NOT NULL, data_id INTEGER NOT NULL, device TEXT,"
+    "name TEXT, text TEXT, point INTEGER, kind TEXT, event TEXT, value REAL, limit_value REAL);";
+
+constexpr const char* kCreateDevicesSql =
+    "CREATE TABLE IF NOT EXISTS devices(data_id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+    " cell_count INTEGER NOT NULL, first_cell INTEGER NOT NULL);";
+
+constexpr const char* kCreateIndexesSql =
+    "CREATE INDEX IF NOT EXISTS history_by_id_utc ON history(data_id, utc);"
+    "CREATE INDEX IF NOT EXISTS alarms_by_id_utc ON alarms(data_id, utc);";
+
+// The columns the first layout (user_version 0) is known by.
+const std::vector<std::string> kFirstHistoryColumns = {"id", "time", "data_id", "reason",
+                                                       "record"};
+
+bool Has(const std::vector<std::string>& columns, const std::string& name) {
+  return std::find(columns.begin(), columns.end(), name) != columns.end();
+}
 
 // One prepared statement, finalized on scope exit.
 class Statement {
  public:
   Statement(sqlite3* db, const std::string& sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-      throw HistoryError(std::string("history: ") + sqlite3_errmsg(db));
+    const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
+    if (rc != SQLITE_OK) throw HistoryError(sqlite3_errmsg(db), rc & 0xff);
   }
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
@@ -56,7 +74,7 @@ class Statement {
   bool Step() {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) throw HistoryError(std::string("history: ") + sqlite3_errmsg(db_));
+    if (rc != SQLITE_DONE) throw HistoryError(sqlite3_errmsg(db_), rc & 0xff);
     return false;
   }
   std::string Text(int col) const {
@@ -76,39 +94,75 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-// "AND time >= ?2 AND time <= ?3" for the ends that are set, bound from 2 on.
+// "AND utc >= ?2 AND utc <= ?3" for the ends that are set, bound from 2 on.
 std::string RangeSql(const TimeRange& range) {
   std::string sql;
-  if (range.from) sql += " AND time >= ?2";
-  if (range.to) sql += " AND time <= ?3";
+  if (range.from) sql += " AND utc >= ?2";
+  if (range.to) sql += " AND utc <= ?3";
   return sql;
 }
 
 void BindRange(Statement& s, unsigned data_id, const TimeRange& range) {
   s.Bind(1, static_cast<std::int64_t>(data_id));
-  if (range.from) s.Bind(2, FormatTime(*range.from));
-  if (range.to) s.Bind(3, FormatTime(*range.to));
+  if (range.from) s.Bind(2, InstantOfLocal(*range.from, false).utc);
+  if (range.to) s.Bind(3, InstantOfLocal(*range.to, true).utc);
+}
+
+sqlite3* OpenConnection(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close(db);
+    throw HistoryError(path + ": cannot open history database: " + message, rc & 0xff);
+  }
+  return db;
 }
 
 }  // namespace
 
 std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path) {
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) {
-    const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close(db);
-    throw HistoryError(path + ": cannot open history database: " + message);
-  }
+  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   std::unique_ptr<HistoryStore> store(new HistoryStore(db, path));
+  if (sqlite3_db_readonly(db, "main") == 1)
+    throw HistoryError(path + ": history database is read-only for this user; rows could not be"
+                       " stored", SQLITE_READONLY);
   sqlite3_busy_timeout(db, 2000);
   try {
     store->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-    store->Exec(CreateHistorySql().c_str());
-    store->Exec(kCreateAlarmsSql);
+    store->PrepareLayout(true);
   } catch (const HistoryError& e) {
-    throw HistoryError(path + ": " + e.what());
+    throw HistoryError(path + ": " + e.what(), e.code());
+  }
+  store->NoteFileIdentity();
+  return store;
+}
+
+std::unique_ptr<HistoryStore> HistoryStore::OpenReadOnly(const std::string& path) {
+  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READONLY);
+  std::unique_ptr<HistoryStore> store(new HistoryStore(db, path));
+  sqlite3_busy_timeout(db, 2000);
+  try {
+    if (store->UserVersion() == 0 && Has(store->Columns("history"), "time") &&
+        !Has(store->Columns("history"), "utc")) {
+      // The first layout: read a copy brought up to date in memory.
+      sqlite3* copy = OpenConnection(":memory:", SQLITE_OPEN_READWRITE);
+      sqlite3_backup* backup = sqlite3_backup_init(copy, "main", db, "main");
+      int rc = backup ? sqlite3_backup_step(backup, -1) : sqlite3_errcode(copy);
+      if (backup) sqlite3_backup_finish(backup);
+      if (rc != SQLITE_DONE) {
+        const std::string message = sqlite3_errmsg(copy);
+        sqlite3_close(copy);
+        throw HistoryError(message, rc & 0xff);
+      }
+      sqlite3_close(store->db_);
+      store->db_ = copy;
+      store->PrepareLayout(true);
+    } else {
+      store->PrepareLayout(false);
+    }
+  } catch (const HistoryError& e) {
+    throw HistoryError(path + ": " + e.what(), e.code());
   }
   return store;
 }
@@ -117,26 +171,142 @@ HistoryStore::HistoryStore(sqlite3* db, std::string path) : db_(db), path_(std::
 
 HistoryStore::~HistoryStore() { sqlite3_close(db_); }
 
-void HistoryStore::Exec(const char* sql) {
+void HistoryStore::Exec(const std::string& sql) {
   char* error = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = error ? error : "unknown error";
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
+  if (rc != SQLITE_OK) {
+    const std::string message = error ? error : sqlite3_errstr(rc);
     sqlite3_free(error);
-    throw HistoryError("history: " + message);
+    throw HistoryError(message, rc & 0xff);
   }
 }
 
-void HistoryStore::AddRow(boost::posix_time::ptime time, const std::string& reason,
+int HistoryStore::UserVersion() {
+  Statement s(db_, "PRAGMA user_version");
+  s.Step();
+  return static_cast<int>(s.Int(0));
+}
+
+std::vector<std::string> HistoryStore::Columns(const char* table) {
+  Statement s(db_, std::string("PRAGMA table_info(") + table + ")");
+  std::vector<std::string> names;
+  while (s.Step()) names.push_back(s.Text(1));
+  return names;
+}
+
+void HistoryStore::PrepareLayout(bool may_create) {
+  const int version = UserVersion();
+  if (version > kHistorySchemaVersion)
+    throw HistoryError("history database of layout version " + std::to_string(version) +
+                       ", newer than this host reads (" +
+                       std::to_string(kHistorySchemaVersion) + ")");
+  const std::vector<std::string> history = Columns("history");
+  const std::vector<std::string> alarms = Columns("alarms");
+  const bool current = Has(history, "utc") && Has(history, "utc_offset") && Has(alarms, "utc");
+  if (version == kHistorySchemaVersion) {
+    if (!current) throw HistoryError("history database of an unknown layout: its tables lack"
+                                     " the utc columns of version 2");
+  } else if (version != 0) {
+    throw HistoryError("history database of an unknown layout (version " +
+                       std::to_string(version) + ")");
+  } else if (history.empty() && alarms.empty()) {
+    if (!may_create) throw HistoryError("not a history database: it has no history table");
+    Exec("BEGIN IMMEDIATE;" + CreateHistorySql() + kCreateAlarmsSql + kCreateDevicesSql +
+         kCreateIndexesSql + "PRAGMA user_version = 2; COMMIT;");
+    return;
+  } else {
+    for (const std::string& name : kFirstHistoryColumns)
+      if (!Has(history, name))
+        throw HistoryError("history database of an unknown layout: table history has no"
+                           " column " + name);
+    if (!may_create) throw HistoryError("history database of the first layout");
+    Migrate();
+    return;
+  }
+  have_devices_ = !Columns("devices").empty();
+  if (!have_devices_ && may_create) {
+    Exec(kCreateDevicesSql);
+    have_devices_ = true;
+  }
+}
+
+// First layout to version 2: the instant of each stored local time is
+// taken in the process's time zone; in an hour that repeats when clocks go
+// back, the earlier reading.
+void HistoryStore::Migrate() {
+  Exec("BEGIN IMMEDIATE");
+  try {
+    Exec("ALTER TABLE history ADD COLUMN utc INTEGER;"
+         "ALTER TABLE history ADD COLUMN utc_offset INTEGER;");
+    if (Columns("alarms").empty()) {
+      Exec(kCreateAlarmsSql);
+    } else {
+      Exec("ALTER TABLE alarms ADD COLUMN utc INTEGER;"
+           "ALTER TABLE alarms ADD COLUMN utc_offset INTEGER;");
+    }
+    std::set<std::string> times;
+    for (const char* table : {"history", "alarms"}) {
+      Statement s(db_, std::string("SELECT DISTINCT time FROM ") + table + " WHERE utc IS NULL");
+      while (s.Step()) times.insert(s.Text(0));
+    }
+    for (const std::string& text : times) {
+      const std::optional<boost::posix_time::ptime> local = ParseTime(text);
+      if (!local) throw HistoryError("history row with an unreadable time \"" + text + "\"");
+      const HostInstant at = InstantOfLocal(*local);
+      for (const char* table : {"history", "alarms"}) {
+        Statement s(db_, std::string("UPDATE ") + table +
+                             " SET utc = ?1, utc_offset = ?2 WHERE time = ?3 AND utc IS NULL");
+        s.Bind(1, at.utc);
+        s.Bind(2, static_cast<std::int64_t>(at.utc_offset_s));
+        s.Bind(3, text);
+        s.Step();
+      }
+    }
+    Exec(std::string("DROP INDEX IF EXISTS history_by_id_time;"
+                     "DROP INDEX IF EXISTS alarms_by_id_time;") +
+         kCreateDevicesSql + kCreateIndexesSql + "PRAGMA user_version = 2; COMMIT;");
+  } catch (...) {
+    Rollback();
+    throw;
+  }
+  have_devices_ = true;
+}
+
+void HistoryStore::NoteFileIdentity() {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return;
+  file_dev_ = static_cast<unsigned long long>(st.st_dev);
+  file_ino_ = static_cast<unsigned long long>(st.st_ino);
+}
+
+bool HistoryStore::PathStillNamesFile() const {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return false;
+  return static_cast<unsigned long long>(st.st_dev) == file_dev_ &&
+         static_cast<unsigned long long>(st.st_ino) == file_ino_;
+}
+
+void HistoryStore::Begin() { Exec("BEGIN IMMEDIATE"); }
+void HistoryStore::Commit() { Exec("COMMIT"); }
+void HistoryStore::Rollback() noexcept {
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+void HistoryStore::SetBusyTimeout(int ms) { sqlite3_busy_timeout(db_, ms); }
+
+void HistoryStore::AddRow(const HostInstant& at, const std::string& reason,
                           const std::vector<unsigned char>& raw) {
   const std::optional<BatteryRecord> record = DecodeRecord(raw);
-  if (!record) throw HistoryError("history: a record must be 152 bytes");
+  if (!record) throw HistoryError("a record must be 152 bytes");
   std::string marks;
-  for (int i = 0; i < kHistoryCells + 7; ++i) marks += i ? ", ?" : "?";
-  Statement s(db_, "INSERT INTO history(time, data_id, reason" + CellColumns(", ", "") +
+  for (int i = 0; i < kHistoryCells + 9; ++i) marks += i ? ", ?" : "?";
+  Statement s(db_, "INSERT INTO history(time, utc, utc_offset, data_id, reason" +
+                       CellColumns(", ", "") +
                        ", group_voltage, group_current, temperature, record) VALUES(" + marks +
                        ")");
   int i = 1;
-  s.Bind(i++, FormatTime(time));
+  s.Bind(i++, FormatTime(at.local));
+  s.Bind(i++, at.utc);
+  s.Bind(i++, static_cast<std::int64_t>(at.utc_offset_s));
   s.Bind(i++, static_cast<std::int64_t>(record->data_id));
   s.Bind(i++, reason);
   for (int k = 0; k < kHistoryCells; ++k) s.Bind(i++, static_cast<double>(record->cells[k]));
@@ -147,21 +317,33 @@ void HistoryStore::AddRow(boost::posix_time::ptime time, const std::string& reas
   s.Step();
 }
 
-void HistoryStore::AddAlarm(boost::posix_time::ptime time, unsigned data_id,
-                            const std::string& device, const AlarmChange& change) {
+void HistoryStore::AddAlarm(const HostInstant& at, unsigned data_id, const std::string& device,
+                            const AlarmChange& change) {
   Statement s(db_,
-              "INSERT INTO alarms(time, data_id, device, name, text, point, kind, event, value,"
-              " limit_value) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  s.Bind(1, FormatTime(time));
-  s.Bind(2, static_cast<std::int64_t>(data_id));
-  s.Bind(3, device);
-  s.Bind(4, change.name);
-  s.Bind(5, change.text);
-  s.Bind(6, static_cast<std::int64_t>(change.point));
-  s.Bind(7, std::string(AlarmKindName(change.kind)));
-  s.Bind(8, std::string(change.raised ? "raised" : "cleared"));
-  s.Bind(9, static_cast<double>(change.value));
-  s.Bind(10, static_cast<double>(change.limit));
+              "INSERT INTO alarms(time, utc, utc_offset, data_id, device, name, text, point, kind,"
+              " event, value, limit_value) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  s.Bind(1, FormatTime(at.local));
+  s.Bind(2, at.utc);
+  s.Bind(3, static_cast<std::int64_t>(at.utc_offset_s));
+  s.Bind(4, static_cast<std::int64_t>(data_id));
+  s.Bind(5, device);
+  s.Bind(6, change.name);
+  s.Bind(7, change.text);
+  s.Bind(8, static_cast<std::int64_t>(change.point));
+  s.Bind(9, std::string(AlarmKindName(change.kind)));
+  s.Bind(10, std::string(change.raised ? "raised" : "cleared"));
+  s.Bind(11, static_cast<double>(change.value));
+  s.Bind(12, static_cast<double>(change.limit));
+  s.Step();
+}
+
+void HistoryStore::PutDevice(const DeviceInfo& info) {
+  Statement s(db_, "INSERT OR REPLACE INTO devices(data_id, name, cell_count, first_cell)"
+                   " VALUES(?, ?, ?, ?)");
+  s.Bind(1, static_cast<std::int64_t>(info.data_id));
+  s.Bind(2, info.name);
+  s.Bind(3, static_cast<std::int64_t>(info.cell_count));
+  s.Bind(4, static_cast<std::int64_t>(info.first_cell));
   s.Step();
 }
 
@@ -172,19 +354,34 @@ std::optional<std::vector<unsigned char>> HistoryStore::LastRecord(unsigned data
   return s.Blob(0);
 }
 
+std::optional<DeviceInfo> HistoryStore::Device(unsigned data_id) {
+  if (!have_devices_) return std::nullopt;
+  Statement s(db_, "SELECT name, cell_count, first_cell FROM devices WHERE data_id = ?");
+  s.Bind(1, static_cast<std::int64_t>(data_id));
+  if (!s.Step()) return std::nullopt;
+  DeviceInfo info;
+  info.data_id = data_id;
+  info.name = s.Text(0);
+  info.cell_count = static_cast<int>(s.Int(1));
+  info.first_cell = static_cast<int>(s.Int(2));
+  return info;
+}
+
 std::size_t HistoryStore::ForEachRow(unsigned data_id, const TimeRange& range,
                                      const std::function<void(const HistoryRow&)>& visit) {
-  Statement s(db_, "SELECT id, time, data_id, reason, record FROM history WHERE data_id = ?1" +
-                       RangeSql(range) + " ORDER BY time, id");
+  Statement s(db_, "SELECT id, time, utc, utc_offset, data_id, reason, record FROM history"
+                   " WHERE data_id = ?1" + RangeSql(range) + " ORDER BY utc, id");
   BindRange(s, data_id, range);
   std::size_t count = 0;
   while (s.Step()) {
     HistoryRow row;
     row.id = s.Int(0);
     row.time = s.Text(1);
-    row.data_id = static_cast<unsigned>(s.Int(2));
-    row.reason = s.Text(3);
-    row.raw = s.Blob(4);
+    row.utc = s.Int(2);
+    row.utc_offset_s = static_cast<int>(s.Int(3));
+    row.data_id = static_cast<unsigned>(s.Int(4));
+    row.reason = s.Text(5);
+    row.raw = s.Blob(6);
     if (auto record = DecodeRecord(row.raw)) row.record = *record;
     visit(row);
     ++count;
@@ -195,22 +392,25 @@ std::size_t HistoryStore::ForEachRow(unsigned data_id, const TimeRange& range,
 std::size_t HistoryStore::ForEachAlarm(unsigned data_id, const TimeRange& range,
                                        const std::function<void(const AlarmRow&)>& visit) {
   Statement s(db_,
-              "SELECT time, data_id, device, name, text, point, kind, event, value, limit_value"
-              " FROM alarms WHERE data_id = ?1" + RangeSql(range) + " ORDER BY time, id");
+              "SELECT time, utc, utc_offset, data_id, device, name, text, point, kind, event,"
+              " value, limit_value FROM alarms WHERE data_id = ?1" + RangeSql(range) +
+                  " ORDER BY utc, id");
   BindRange(s, data_id, range);
   std::size_t count = 0;
   while (s.Step()) {
     AlarmRow row;
     row.time = s.Text(0);
-    row.data_id = static_cast<unsigned>(s.Int(1));
-    row.device = s.Text(2);
-    row.change.name = s.Text(3);
-    row.change.text = s.Text(4);
-    row.change.point = static_cast<int>(s.Int(5));
-    row.change.kind = s.Text(6) == "high" ? AlarmKind::kHigh : AlarmKind::kLow;
-    row.change.raised = s.Text(7) == "raised";
-    row.change.value = static_cast<float>(s.Real(8));
-    row.change.limit = static_cast<float>(s.Real(9));
+    row.utc = s.Int(1);
+    row.utc_offset_s = static_cast<int>(s.Int(2));
+    row.data_id = static_cast<unsigned>(s.Int(3));
+    row.device = s.Text(4);
+    row.change.name = s.Text(5);
+    row.change.text = s.Text(6);
+    row.change.point = static_cast<int>(s.Int(7));
+    row.change.kind = s.Text(8) == "high" ? AlarmKind::kHigh : AlarmKind::kLow;
+    row.change.raised = s.Text(9) == "raised";
+    row.change.value = static_cast<float>(s.Real(10));
+    row.change.limit = static_cast<float>(s.Real(11));
     visit(row);
     ++count;
   }
@@ -237,18 +437,26 @@ std::string FormatTime(boost::posix_time::ptime time) {
 }
 
 std::optional<boost::posix_time::ptime> ParseTime(const std::string& text) {
-  int y, mo, d, h = 0, mi = 0, sec = 0;
-  char sep = ' ';
-  int used = 0;
-  const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%n%c%2d:%2d:%2d%n", &y, &mo, &d, &used, &sep,
-                            &h, &mi, &sec, &used);
-  const bool date_only = n == 3 && used == static_cast<int>(text.size());
-  const bool full = n == 7 && (sep == ' ' || sep == 'T') && used == static_cast<int>(text.size());
-  if (!date_only && !full) return std::nullopt;
+  // Every digit where the form has one, every separator where it has one.
+  static const std::string kForm = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != 10 && text.size() != kForm.size()) return std::nullopt;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool ok = kForm[i] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0
+                                    : (c == kForm[i] || (i == 10 && c == 'T'));
+    if (!ok) return std::nullopt;
+  }
+  const auto number = [&](std::size_t at, std::size_t n) { return std::stoi(text.substr(at, n)); };
+  const int h = text.size() > 10 ? number(11, 2) : 0;
+  const int mi = text.size() > 10 ? number(14, 2) : 0;
+  const int sec = text.size() > 10 ? number(17, 2) : 0;
   if (h > 23 || mi > 59 || sec > 59) return std::nullopt;
   try {
-    return boost::posix_time::ptime(boost::gregorian::date(y, mo, d),
-                                    boost::posix_time::time_duration(h, mi, sec));
+    return boost::posix_time::ptime(
+        boost::gregorian::date(static_cast<unsigned short>(number(0, 4)),
+                               static_cast<unsigned short>(number(5, 2)),
+                               static_cast<unsigned short>(number(8, 2))),
+        boost::posix_time::time_duration(h, mi, sec));
   } catch (const std::out_of_range&) {
     return std::nullopt;
   }

@@ -63,7 +63,9 @@ Host::~Host() {
 
 void Host::Start() {
   if (started_) return;
-  if (options_.keep_history) history_ = HistoryStore::Open(site_.history_db);
+  if (options_.keep_history)
+    history_ = std::make_unique<HistoryWriter>(HistoryStore::Open(site_.history_db),
+                                               options_.history);
   services_ = std::make_shared<HostServices>(
       clock_, events_, history_.get(),
       [this](DeviceSlot& slot, const unsigned char* data, unsigned len) {
@@ -109,11 +111,16 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0, out_size);
   services_->Attach(*slot);
   if (history_) {
-    if (auto image = history_->LastRecord(settings.data_id)) {
+    HistoryStore* store = history_->store();
+    if (auto image = store ? store->LastRecord(settings.data_id) : std::nullopt) {
       const bool taken = slot->device->LoadFromCache(image->data(), static_cast<int>(image->size()));
       events_.Add("device " + settings.name + ": last record from history " +
                   (taken ? "restored" : "refused"));
     }
+    HistoryJob job;  // what history and its CSV export know of the device
+    job.kind = HistoryJob::Kind::kDevice;
+    job.info = {settings.data_id, settings.name, slot->cell_count, slot->first_cell_number};
+    history_->Add(std::move(job));
   }
   slots_.push_back(std::move(slot));
 }
@@ -215,7 +222,11 @@ void Host::Stop() {
   if (services_) services_->DetachAll();
   slots_.clear();
   plugin_.reset();
-  history_.reset();
+  if (history_) {
+    history_->Stop();
+    final_store_ = history_->State();
+    history_.reset();
+  }
   for (auto& line : lines_) {
     line->port.reset();
     if (line->server) line->server->Stop();
@@ -254,6 +265,7 @@ HostView Host::View() const {
     view.devices.push_back(
         Observe(*slot, site_.ports[line.index].name, line.up(), view.time));
   }
+  view.store = Store();
   view.events = events_.Recent(6);
   return view;
 }
@@ -340,10 +352,36 @@ void Host::NoteDataStates() {
   }
 }
 
+HistoryStore* Host::history() {
+  if (!history_) return nullptr;
+  history_->WaitIdle(std::chrono::seconds(5));
+  return history_->store();
+}
+
+std::optional<StoreState> Host::Store() const {
+  return history_ ? std::optional<StoreState>(history_->State()) : final_store_;
+}
+
+// Logs each new store error once, and once that writing works again.
+void Host::NoteStoreState() {
+  if (!history_) return;
+  const StoreState state = history_->State();
+  if (state.failing && state.last_error != store_error_told_)
+    events_.Add("history: " + state.last_error + "; " + std::to_string(state.pending) +
+                " rows pending, retrying");
+  else if (!state.failing && store_failing_told_)
+    events_.Add("history: writing again");
+  else if (!state.failing && state.last_error != store_error_told_)
+    events_.Add("history: " + state.last_error);
+  store_error_told_ = state.last_error;
+  store_failing_told_ = state.failing;
+}
+
 void Host::ReportRound() {
   round_open_ = false;
   ++rounds_reported_;
   NoteDataStates();
+  NoteStoreState();
   const RoundReport report{round_, services_->TakePublished()};
   if (on_round_) on_round_(report);
 }

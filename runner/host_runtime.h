@@ -28,6 +28,7 @@
 #include "runner/device_slot.h"
 #include "runner/event_log.h"
 #include "runner/history_store.h"
+#include "runner/history_writer.h"
 #include "runner/host_clock.h"
 #include "runner/host_view.h"
 #include "runner/site.h"
@@ -48,6 +49,7 @@ struct HostOptions {
   EventLog::Sink event_sink;         // host messages, besides the view
   std::string default_plugin;        // used when the site names none
   bool keep_history = true;          // false: no database at all
+  HistoryWriterOptions history;      // the writer's queue, retries and final flush
   std::chrono::milliseconds retry_first{1000};  // a lost line is retried after this,
   std::chrono::milliseconds retry_most{30000};  // doubling up to this
 };
@@ -83,8 +85,9 @@ class Host {
   void RequestStop();
   bool StopRequested() const { return stop_requested_.load(); }
 
-  // Stops ticking, destroys the devices, unloads the plug-in, closes the
-  // history database and stops simulated monitors. Idempotent.
+  // Stops ticking, destroys the devices, unloads the plug-in, gives the
+  // history writer its final flush, closes the database and stops
+  // simulated monitors. Idempotent.
   void Stop();
 
   // What a person sees: every device's state, values, link and alarms.
@@ -94,7 +97,12 @@ class Host {
   const std::vector<std::unique_ptr<DeviceSlot>>& devices() const { return slots_; }
   DeviceSlot* FindDevice(const std::string& name) const;
   EventLog& events() { return events_; }
-  HistoryStore* history() { return history_.get(); }
+  // The history database, once the rows queued so far are written (waits
+  // up to 5 s for that); null without history.
+  HistoryStore* history();
+  // Rows pending, stored and lost, and the last error; after Stop(), as the
+  // final flush left them. Nothing without history.
+  std::optional<StoreState> Store() const;
   const Site& site() const { return site_; }
   // The path a line is opened from (a simulated port's pseudo-terminal).
   std::string PortPath(std::size_t port) const;
@@ -118,6 +126,7 @@ class Host {
   void EndRoundIfIdle();
   void ReportRound();
   void NoteDataStates();
+  void NoteStoreState();
   void ExpireTurns(TimePoint now);
   void RunTicks(TimePoint now);
   void Tick(Line& line, DeviceSlot& slot);
@@ -131,7 +140,10 @@ class Host {
   std::unique_ptr<HostClock> own_clock_;
   const HostClock& clock_;
   EventLog events_;
-  std::unique_ptr<HistoryStore> history_;
+  std::unique_ptr<HistoryWriter> history_;
+  std::optional<StoreState> final_store_;  // kept by Stop()
+  std::string store_error_told_;           // the store's last error, as logged
+  bool store_failing_told_ = false;
   std::unique_ptr<qorv::PluginLibrary> plugin_;
   std::shared_ptr<class HostServices> services_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;

@@ -23,7 +23,7 @@ std::string DescribeAlarm(const std::string& device, const AlarmChange& c) {
          " " + Volts(c.value) + relation + Volts(c.limit);
 }
 
-HostServices::HostServices(const HostClock& clock, EventLog& events, HistoryStore* history,
+HostServices::HostServices(const HostClock& clock, EventLog& events, HistoryWriter* history,
                            LineWriter write_line)
     : clock_(clock), events_(events), history_(history), write_line_(std::move(write_line)) {}
 
@@ -81,15 +81,19 @@ void HostServices::SaveDeviceHistory(QorvVDevice& device, const unsigned char* d
   const bool alarm_changed = slot->alarm_changed;
   slot->alarm_changed = false;
   if (history_ == nullptr || data == nullptr || len != kRecordSize) return;
-  const boost::posix_time::ptime now = clock_.LocalTime();
+  const HostInstant now = clock_.Now();
   const std::optional<std::string> reason = save_policy_.Decide(
-      slot->settings.data_id, now, slot->settings.save_interval_minutes, alarm_changed);
+      slot->settings.data_id, now.local, slot->settings.save_interval_minutes, alarm_changed);
   if (!reason) return;
-  try {
-    history_->AddRow(now, *reason, std::vector<unsigned char>(data, data + len));
-  } catch (const HistoryError& e) {
-    events_.Add(slot->settings.name + ": history row lost: " + e.what());
-  }
+  HistoryJob job;
+  job.kind = HistoryJob::Kind::kRow;
+  job.at = now;
+  job.data_id = slot->settings.data_id;
+  job.reason = *reason;
+  job.raw.assign(data, data + len);
+  // A refused row is counted lost by the writer; the next round takes its place.
+  if (!history_->Add(std::move(job)) && *reason != "alarm")
+    save_policy_.Dropped(slot->settings.data_id, now.local);
 }
 
 void HostServices::CheckThreshold(QorvVDevice& device, const std::string& name,
@@ -105,11 +109,13 @@ void HostServices::CheckThreshold(QorvVDevice& device, const std::string& name,
 void HostServices::Announce(const DeviceSlot& slot, const AlarmChange& change) {
   events_.Add(DescribeAlarm(slot.settings.name, change));
   if (history_ == nullptr) return;
-  try {
-    history_->AddAlarm(clock_.LocalTime(), slot.settings.data_id, slot.settings.name, change);
-  } catch (const HistoryError& e) {
-    events_.Add(slot.settings.name + ": alarm not stored: " + e.what());
-  }
+  HistoryJob job;
+  job.kind = HistoryJob::Kind::kAlarm;
+  job.at = clock_.Now();
+  job.data_id = slot.settings.data_id;
+  job.device = slot.settings.name;
+  job.change = change;
+  history_->Add(std::move(job));  // a refusal is counted lost and shown with the store
 }
 
 std::size_t HostServices::TakePublished() {

@@ -8,7 +8,7 @@
 //   Get_SP_Value          a peer's value, by data id, through its Get_Value
 //   SendSP                the round's record: kept as the device's latest
 //   CheckThreshold        the value against the site's limits: alarms
-//   SaveDeviceHistory     the record, kept as a history row when the save policy says so
+//   SaveDeviceHistory     the record, queued as a history row when the save policy says so
 //   LocalTime             the host clock
 
 #include <functional>
@@ -19,7 +19,7 @@
 #include "host/qorv_controller.h"
 #include "runner/device_slot.h"
 #include "runner/event_log.h"
-#include "runner/history_store.h"
+#include "runner/history_writer.h"
 #include "runner/host_clock.h"
 #include "runner/save_policy.h"
 
@@ -31,7 +31,8 @@ class HostServices : public QorvController {
   // is down.
   using LineWriter = std::function<int(DeviceSlot&, const unsigned char*, unsigned)>;
 
-  HostServices(const HostClock& clock, EventLog& events, HistoryStore* history,
+  // `history` may be null: nothing is kept.
+  HostServices(const HostClock& clock, EventLog& events, HistoryWriter* history,
                LineWriter write_line);
 
   // Makes a configured device known by its object and its data id.
@@ -60,7 +61,7 @@ class HostServices : public QorvController {
 
   const HostClock& clock_;
   EventLog& events_;
-  HistoryStore* history_;
+  HistoryWriter* history_;
   LineWriter write_line_;
   SavePolicy save_policy_;
   std::map<const QorvVDevice*, DeviceSlot*> by_device_;

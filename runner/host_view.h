@@ -13,6 +13,7 @@
 
 #include "runner/alarm_book.h"
 #include "runner/device_slot.h"
+#include "runner/history_writer.h"
 #include "runner/link_counters.h"
 
 namespace runner {
@@ -69,6 +70,7 @@ struct HostView {
   std::vector<PortView> ports;
   std::vector<DeviceView> devices;
   std::vector<std::string> events;  // the newest host messages
+  std::optional<StoreState> store;  // the history writer's state, when history is kept
 };
 
 // The state of the device's data, from its answer to one query; `text`

@@ -70,6 +70,16 @@ Json::Value Device(const DeviceView& d) {
   return out;
 }
 
+Json::Value Store(const StoreState& st) {
+  Json::Value out(Json::objectValue);
+  out["pending"] = static_cast<Json::UInt64>(st.pending);
+  out["stored"] = static_cast<Json::UInt64>(st.stored);
+  out["lost"] = static_cast<Json::UInt64>(st.lost);
+  out["failing"] = st.failing;
+  out["last_error"] = st.last_error.empty() ? Json::Value() : Json::Value(st.last_error);
+  return out;
+}
+
 }  // namespace
 
 Json::Value RoundJson(const HostView& view, const std::vector<std::string>& events) {
@@ -79,6 +89,7 @@ Json::Value RoundJson(const HostView& view, const std::vector<std::string>& even
   Json::Value devices(Json::arrayValue);
   for (const DeviceView& d : view.devices) devices.append(Device(d));
   out["devices"] = devices;
+  if (view.store) out["store"] = Store(*view.store);
   Json::Value list(Json::arrayValue);
   for (const std::string& e : events) list.append(e);
   out["events"] = list;

@@ -133,6 +133,20 @@ void Alarms(Screen& s, const HostView& v, int width) {
           .EndLine();
 }
 
+// The history store, once it had trouble: rows waiting, rows lost and the
+// last error; red while writing fails. A store that never failed takes no
+// room.
+void StoreLine(Screen& s, const HostView& v, int width) {
+  if (!v.store || (v.store->lost == 0 && v.store->last_error.empty())) return;
+  const StoreState& st = *v.store;
+  s.Style(st.failing || st.lost ? kRed : kYellow)
+      .Put(Fit("  history: " + std::to_string(st.pending) + " pending, " +
+                   std::to_string(st.lost) + " lost; " + (st.failing ? "failing: " : "last error: ") +
+                   st.last_error,
+               width))
+      .EndLine();
+}
+
 void Heading(Screen& s, const DeviceView& d) {
   s.Style(kBold).Put(d.name).Style(kPlain);
   s.Put("  id " + std::to_string(d.data_id) + "  " + d.port + "  ");
@@ -204,6 +218,7 @@ std::string RenderView(const HostView& view, const ViewStyle& style) {
   Screen s(style.ansi, style.ansi ? style.height : 0);
   s.Style(kHome);
   Title(s, view, style);
+  StoreLine(s, view, style.width);
   Alarms(s, view, style.width);
   for (const DeviceView& d : view.devices) {
     s.EndLine();

@@ -74,6 +74,17 @@ class RoundPrinter {
   bool ansi_;
 };
 
+// The history store's account at exit; the exit status says whether a row
+// was lost.
+int ReportStore(const std::optional<StoreState>& store) {
+  if (!store) return 0;
+  std::cerr << "qorv-host: history: " << store->stored << " rows stored, " << store->lost
+            << " lost";
+  if (!store->last_error.empty()) std::cerr << "; last error: " << store->last_error;
+  std::cerr << "\n";
+  return store->lost > 0 ? kExitRowsLost : 0;
+}
+
 }  // namespace
 
 int RunSite(Site site, const RunOptions& options) {
@@ -101,7 +112,7 @@ int RunSite(Site site, const RunOptions& options) {
   std::cerr << "qorv-host: " << (interrupted ? "stopped" : "done") << " after " << rounds
             << " rounds; device log in " << options.log_path << ", history in " << history_db
             << "\n";
-  return 0;
+  return ReportStore(host.Store());
 }
 
 }  // namespace runner

@@ -16,8 +16,13 @@ struct RunOptions {
   std::string title;                // shown in the view's first line
 };
 
+// The exit status of a run in which history rows or alarms were lost (the
+// queue was full, or they were still unwritten when the host stopped).
+inline constexpr int kExitRowsLost = 3;
+
 // Runs `site` until Ctrl-C (SIGINT or SIGTERM) or the rounds are done, then
-// stops cleanly. Returns the process exit status.
+// stops cleanly. Returns the process exit status: 0, 1 when the site could
+// not start, kExitRowsLost.
 int RunSite(Site site, const RunOptions& options);
 
 }  // namespace runner

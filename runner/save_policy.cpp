@@ -8,15 +8,26 @@ std::optional<std::string> SavePolicy::Decide(unsigned data_id, boost::posix_tim
                                               unsigned interval_minutes, bool alarm_changed) {
   auto last = last_kept_.find(data_id);
   if (last == last_kept_.end()) {
-    last_kept_[data_id] = now;
+    last_kept_[data_id] = Kept{now, std::nullopt};
     return "first";
   }
-  if (now < last->second || now - last->second >= boost::posix_time::minutes(interval_minutes)) {
-    last->second = now;
+  const boost::posix_time::ptime at = last->second.at;
+  if (now < at || now - at >= boost::posix_time::minutes(interval_minutes)) {
+    last->second = Kept{now, at};
     return "interval";
   }
   if (alarm_changed) return "alarm";
   return std::nullopt;
+}
+
+void SavePolicy::Dropped(unsigned data_id, boost::posix_time::ptime kept_at) {
+  auto last = last_kept_.find(data_id);
+  if (last == last_kept_.end() || last->second.at != kept_at) return;  // an alarm row
+  if (last->second.before) {
+    last->second = Kept{*last->second.before, std::nullopt};
+  } else {
+    last_kept_.erase(last);  // the first row never made it: the next one is first
+  }
 }
 
 }  // namespace runner

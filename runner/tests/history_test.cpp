@@ -104,10 +104,10 @@ TEST_F(HistoryStoreTest, RowsSurviveReopeningAndGiveTheLastRecordBack) {
   const ptime t0 = time_from_string("2026-12-08 10:00:00");
   {
     auto store = HistoryStore::Open(path_);
-    store->AddRow(t0, "first", EncodeRecord(Record(1, 13.0f, t0)));
-    store->AddRow(t0 + boost::posix_time::minutes(1), "interval",
+    store->AddRow(InstantOfLocal(t0), "first", EncodeRecord(Record(1, 13.0f, t0)));
+    store->AddRow(InstantOfLocal(t0 + boost::posix_time::minutes(1)), "interval",
                   EncodeRecord(Record(1, 13.2f, t0)));
-    store->AddRow(t0, "first", EncodeRecord(Record(2, 12.5f, t0)));
+    store->AddRow(InstantOfLocal(t0), "first", EncodeRecord(Record(2, 12.5f, t0)));
   }
   auto store = HistoryStore::Open(path_);
   const auto last = store->LastRecord(1);
@@ -127,7 +127,7 @@ TEST_F(HistoryStoreTest, RangesAreInclusiveAndDateOnlyEndsCoverTheDay) {
   for (const char* t : {"2026-12-07 23:59:59", "2026-12-08 00:00:00", "2026-12-08 12:00:00",
                         "2026-12-08 23:59:59", "2026-12-09 00:00:00"}) {
     const ptime at = time_from_string(t);
-    store->AddRow(at, "interval", EncodeRecord(Record(1, 13.0f, at)));
+    store->AddRow(InstantOfLocal(at), "interval", EncodeRecord(Record(1, 13.0f, at)));
   }
   store.reset();
   struct Case {
@@ -157,9 +157,9 @@ TEST_F(HistoryStoreTest, CsvCarriesEveryCellAndTheAlarmLogItsTexts) {
   const ptime t0 = time_from_string("2026-12-08 10:00:00");
   {
     auto store = HistoryStore::Open(path_);
-    store->AddRow(t0, "first", EncodeRecord(Record(2, 13.0f, t0)));
+    store->AddRow(InstantOfLocal(t0), "first", EncodeRecord(Record(2, 13.0f, t0)));
     AlarmChange change{"battery_17_value", "第48节电池", 18, AlarmKind::kLow, true, 11.5f, 12.0f};
-    store->AddAlarm(t0, 2, "string-B", change);
+    store->AddAlarm(InstantOfLocal(t0), 2, "string-B", change);
   }
   HistoryOptions options{path_, 2, "", "", "-", false};
   std::ostringstream out, err;
