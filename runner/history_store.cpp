@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -108,6 +109,21 @@ void BindRange(Statement& s, unsigned data_id, const TimeRange& range) {
   if (range.to) s.Bind(3, InstantOfLocal(*range.to, true).utc);
 }
 
+// `path` for a file: URI, with the characters a URI gives meaning escaped.
+std::string UriPath(const std::string& path) {
+  std::string out;
+  for (const char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 sqlite3* OpenConnection(const std::string& path, int flags) {
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
@@ -143,6 +159,19 @@ std::unique_ptr<HistoryStore> HistoryStore::OpenReadOnly(const std::string& path
   std::unique_ptr<HistoryStore> store(new HistoryStore(db, path));
   sqlite3_busy_timeout(db, 2000);
   try {
+    try {
+      store->UserVersion();
+    } catch (const HistoryError& e) {
+      // A database in WAL mode wants a shared-memory file beside it. On
+      // read-only media, or in a folder of another user, none can be made;
+      // with no write-ahead log left behind, the file alone is the whole
+      // database and can be read as unchanging.
+      const bool beside = e.code() == SQLITE_READONLY || e.code() == SQLITE_CANTOPEN;
+      if (!beside || ::access((path + "-wal").c_str(), F_OK) == 0) throw;
+      sqlite3_close(store->db_);
+      store->db_ = OpenConnection("file:" + UriPath(path) + "?immutable=1",
+                                  SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    }
     if (store->UserVersion() == 0 && Has(store->Columns("history"), "time") &&
         !Has(store->Columns("history"), "utc")) {
       // The first layout: read a copy brought up to date in memory.
