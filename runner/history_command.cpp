@@ -106,11 +106,12 @@ bool ReadRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
       return false;
     }
   }
+  // A date alone as --to covers its day, also when --from starts inside it.
+  if (range.to && o.to.size() == 10) *range.to += boost::posix_time::hours(24) - boost::posix_time::seconds(1);
   if (range.from && range.to && *range.to < *range.from) {
     err << "qorv-host history: --to lies before --from\n";
     return false;
   }
-  if (range.to && o.to.size() == 10) *range.to += boost::posix_time::hours(24) - boost::posix_time::seconds(1);
   return true;
 }
 

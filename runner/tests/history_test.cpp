@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <sstream>
@@ -64,6 +65,7 @@ TEST(SavePolicyTest, KeepsTheFirstRoundThenOnePerIntervalPlusAlarmRounds) {
     long second;
     bool alarm;
     const char* expected;  // nullptr: not kept
+    bool dropped = false;  // the writer refused the row
   };
   const Step steps[] = {
       {"first round of device 1", 1, 0, false, "first"},
@@ -75,6 +77,11 @@ TEST(SavePolicyTest, KeepsTheFirstRoundThenOnePerIntervalPlusAlarmRounds) {
       {"next interval counts from the kept row", 1, 119, false, nullptr},
       {"clock set back keeps the round and restarts", 1, 10, false, "interval"},
       {"and counts from there", 1, 69, false, nullptr},
+      {"a refused interval row", 1, 70, false, "interval", true},
+      {"is kept again on the next round", 1, 71, false, "interval"},
+      {"which the interval then counts from", 1, 130, false, nullptr},
+      {"a refused first row", 3, 0, false, "first", true},
+      {"leaves the next round first", 3, 1, false, "first"},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.name);
@@ -84,6 +91,7 @@ TEST(SavePolicyTest, KeepsTheFirstRoundThenOnePerIntervalPlusAlarmRounds) {
     } else {
       EXPECT_EQ(reason.value_or("(none)"), s.expected);
     }
+    if (s.dropped) policy.Dropped(s.id, at(s.second));
   }
 }
 
@@ -179,6 +187,107 @@ TEST_F(HistoryStoreTest, CsvCarriesEveryCellAndTheAlarmLogItsTexts) {
   EXPECT_EQ(alarms.str(),
             "time,data_id,device,name,text,point,kind,event,value,limit\n"
             "2026-12-08 10:00:00,2,string-B,battery_17_value,第48节电池,18,low,raised,11.500,12.000\n");
+}
+
+TEST_F(HistoryStoreTest, CsvAndTableShowTheCellsTheDeviceHasByTheirNumbersInTheString) {
+  const ptime t0 = time_from_string("2026-12-08 10:00:00");
+  {
+    auto store = HistoryStore::Open(path_);
+    BatteryRecord r = Record(5, 13.0f, t0);
+    r.cells[3] = 11.9f;  // the lowest of the 24
+    r.cells[27] = 0.0f;  // a slot the device does not have
+    store->AddRow(InstantOfLocal(t0), "first", EncodeRecord(r));
+    store->PutDevice({5, "string-B", 24, 7});
+  }
+  struct Case {
+    const char* name;
+    const char* csv;
+    const char* expected;  // a part of the output
+    const char* absent;
+  };
+  const Case cases[] = {
+      {"header numbers the 24 cells from 7", "-", "reason,cell_7,cell_8,", "cell_6,"},
+      {"header ends at the device's last cell", "-", ",cell_30,group_voltage", "cell_31"},
+      {"the row has 24 cells", "-", ",13.230,399.500", ",13.240,"},
+      {"the table names the lowest cell by its number", "", "11.900 #10", "0.000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ostringstream out, err;
+    ASSERT_EQ(RunHistory({path_, 5, "", "", c.csv, false}, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find(c.expected), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find(c.absent), std::string::npos) << out.str();
+  }
+}
+
+TEST_F(HistoryStoreTest, DatesAreReadStrictlyAndNameTheOption) {
+  struct Case {
+    const char* from;
+    const char* to;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"", "2026-12-8", 2, "--to: \"2026-12-8\" is not a time; expected YYYY-MM-DD or"},
+      {"2026-12-08 9:00:00", "", 2, "--from: \"2026-12-08 9:00:00\" is not a time"},
+      {"2026-12-08 09:00", "", 2, "--from: \"2026-12-08 09:00\" is not a time"},
+      {"+2026-12-08", "", 2, "--from: \"+2026-12-08\" is not a time"},
+      {"2026-02-30", "", 2, "--from: \"2026-02-30\" is not a time"},
+      {"2026-12-08 24:00:00", "", 2, "is not a time"},
+      {"2026-12-08T09:00:00", "2026-12-08", 0, ""},
+  };
+  HistoryStore::Open(path_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.from) + " " + c.to);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHistory({path_, 1, c.from, c.to, "", false}, out, err), c.status);
+    EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+  }
+}
+
+TEST_F(HistoryStoreTest, AFileThatIsNotAHistoryOfThisLayoutIsRefusedNamingIt) {
+  struct Case {
+    const char* name;
+    const char* sql;       // run on a new SQLite file; nullptr: not SQLite at all
+    bool read_only;        // opened as `history` opens it
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"garbage", nullptr, false, "file is not a database"},
+      {"garbage, read", nullptr, true, "file is not a database"},
+      {"a newer layout", "PRAGMA user_version = 7", false, "layout version 7, newer than"},
+      {"another program's table", "CREATE TABLE history(x)", false,
+       "unknown layout: table history has no column"},
+      {"an empty database, read", "CREATE TABLE other(x)", true, "it has no history table"},
+      {"version 2 without its columns", "CREATE TABLE history(x); PRAGMA user_version = 2",
+       false, "unknown layout"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    if (c.sql == nullptr) {
+      std::FILE* f = std::fopen(path_.c_str(), "wb");
+      for (int i = 0; i < 200; ++i) std::fputs("not a database ", f);
+      std::fclose(f);
+    } else {
+      sqlite3* db = nullptr;
+      sqlite3_open(path_.c_str(), &db);
+      sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+    }
+    try {
+      if (c.read_only) {
+        HistoryStore::OpenReadOnly(path_);
+      } else {
+        HistoryStore::Open(path_);
+      }
+      ADD_FAILURE() << "opened";
+    } catch (const HistoryError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(path_ + ": ", 0), 0u) << what;
+      EXPECT_NE(what.find(c.problem), std::string::npos) << what;
+    }
+  }
 }
 
 TEST_F(HistoryStoreTest, HistoryCommandRejectsBadInput) {
