@@ -8,7 +8,9 @@
 //   host.Run(20, [&](const runner::RoundReport& r) { ... });
 //   host.Stop();                                    // also done by the destructor
 //
-// One thread does everything: ticks, reads, device calls, queries. The
+// One thread does everything but writing history: ticks, reads, device
+// calls, queries; history rows and alarms go to a writer thread through a
+// bounded queue (history_writer.h), so the disk never holds up a round. The
 // loop waits in poll() on the lines and a wake-up pipe, so RequestStop()
 // (safe in a signal handler) ends it promptly.
 //
