@@ -362,7 +362,8 @@ std::optional<StoreState> Host::Store() const {
   return history_ ? std::optional<StoreState>(history_->State()) : final_store_;
 }
 
-// Logs each new store error once, and once that writing works again.
+// Logs each new store error once, once that writing works again, and each
+// round in which rows were lost.
 void Host::NoteStoreState() {
   if (!history_) return;
   const StoreState state = history_->State();
@@ -373,8 +374,11 @@ void Host::NoteStoreState() {
     events_.Add("history: writing again");
   else if (!state.failing && state.last_error != store_error_told_)
     events_.Add("history: " + state.last_error);
+  if (state.lost > store_lost_told_)
+    events_.Add("history: rows lost so far: " + std::to_string(state.lost));
   store_error_told_ = state.last_error;
   store_failing_told_ = state.failing;
+  store_lost_told_ = state.lost;
 }
 
 void Host::ReportRound() {

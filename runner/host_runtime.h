@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -146,6 +147,7 @@ class Host {
   std::optional<StoreState> final_store_;  // kept by Stop()
   std::string store_error_told_;           // the store's last error, as logged
   bool store_failing_told_ = false;
+  std::uint64_t store_lost_told_ = 0;
   std::unique_ptr<qorv::PluginLibrary> plugin_;
   std::shared_ptr<class HostServices> services_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;

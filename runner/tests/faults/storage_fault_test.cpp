@@ -191,6 +191,7 @@ TEST_F(StorageFaultTest, AFullDiskKeepsRowsPendingThenStoresThemAndCountsWhatDid
   state = *host.Store();
   EXPECT_EQ(state.pending, 6u);
   EXPECT_EQ(state.lost, 2u);
+  EXPECT_EQ(EventsWith("history: rows lost so far: 2"), 1u);
 
   testing::SetDiskFull(false);
   Rounds(2, 60);
