@@ -180,7 +180,8 @@ void Host::TryOpen(Line& line, Steady::time_point now) {
   line.down_reported = false;
 }
 
-void Host::LineLost(Line& line, const std::string& why, Steady::time_point now) {
+// `why` is taken by value: callers pass `line.lost`, which is cleared here.
+void Host::LineLost(Line& line, std::string why, Steady::time_point now) {
   line.port.reset();
   line.turns.Reset();
   line.lost.clear();
