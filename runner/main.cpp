@@ -31,6 +31,7 @@ constexpr const char* kOutputNote =
 
 struct CommonOptions {
   runner::RunOptions run;
+  unsigned log_max_mib = 10;
   std::string plugin;
   std::string db;
 };
@@ -42,7 +43,7 @@ std::string CheckRounds(std::string& text) {
   const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
   if (text.empty() || text[0] == '-' || text[0] == '+' || *end != '\0' || errno == ERANGE ||
       n > UINT_MAX)
-    return "--rounds: must be a whole number from 0 to " + std::to_string(UINT_MAX) + ", got " +
+    return "must be a whole number from 0 to " + std::to_string(UINT_MAX) + ", got " +
            text;
   return "";
 }
@@ -53,6 +54,13 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
   app.add_flag("--json", o.run.json, "write one JSON line per round instead of the live view");
   app.add_option("--log", o.run.log_path, "log file for the devices' standard output and host messages")
       ->capture_default_str();
+  app.add_option("--log-max-mib", o.log_max_mib,
+                 "rotate the log when it reaches this many MiB (0: never)")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 1u << 20));
+  app.add_option("--log-keep", o.run.log_keep, "rotated logs kept, <log>.1 .. <log>.N")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 100u));
   app.add_option("--plugin", o.plugin, "plug-in file, over the site's and the built one");
   app.add_option("--db", o.db, "history database, over the site's");
   app.footer(kOutputNote);
@@ -86,10 +94,12 @@ int RunWith(runner::Site site, CommonOptions& o) {
   if (!o.plugin.empty()) site.plugin = o.plugin;
   if (!o.db.empty()) site.history_db = o.db;
   o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
+  o.run.log_max_bytes = static_cast<std::uintmax_t>(o.log_max_mib) << 20;
   return runner::RunSite(std::move(site), o.run);
 }
 
-constexpr const char* kRunOptionNames[] = {"--rounds", "--json", "--log", "--plugin", "--db"};
+constexpr const char* kRunOptionNames[] = {"--rounds",   "--json",   "--log", "--log-max-mib",
+                                           "--log-keep", "--plugin", "--db"};
 
 // The run options given on the command line, for refusing them where they
 // would do nothing.
