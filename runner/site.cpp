@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -160,11 +161,28 @@ bool IsPrintableUtf8(const std::string& text) {
   return true;
 }
 
+// `text` with every byte outside printable ASCII as \xNN, so a message
+// about a bad name does not carry the bad bytes to the terminal.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+      continue;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+    out += hex;
+  }
+  return out;
+}
+
 std::string ReadName(const Fields& f) {
   const std::string name = f.String("name");
   if (!IsPrintableUtf8(name))
-    throw FieldError{f.Where("name"), "must be printable UTF-8 text (no control characters), got " +
-                                          Describe(f.Get("name"))};
+    throw FieldError{f.Where("name"), "must be printable UTF-8 text (no control characters), got \"" +
+                                          Escaped(name) + "\""};
   return name;
 }
 

@@ -45,8 +45,10 @@ TEST(SiteFaultTest, FilesThatCannotBeASiteAreRefusedNamingTheFileAndWhy) {
       {"/dev/zero", "(file): is not a regular file"},
       {"missing.json", "(file): cannot be read: No such file or directory"},
       {"loop.json", "(file): cannot be read: Too many levels of symbolic links"},
-      {"control.json", "devices[0].name: must be printable UTF-8 text"},
-      {"latin1.json", "ports[0].name: must be printable UTF-8 text"},
+      {"control.json", "devices[0].name: must be printable UTF-8 text (no control characters), "
+                       "got \"A\\x1B[2J\""},
+      {"latin1.json", "ports[0].name: must be printable UTF-8 text (no control characters), "
+                      "got \"p\\xE9\""},
       {"typo.json", "devices[0].limits[0].name: is no value a device answers: \"tempreature\""},
       {"pattern.json", "devices[0].limits[0].name: matches no value a device answers"},
   };
