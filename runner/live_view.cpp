@@ -39,7 +39,7 @@ std::size_t CountGlyphs(const std::string& utf8) {
       std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-// `text` cut to `columns` terminal columns; `used` receives the columns
+// `text` cut to `columns` terminal columns; `used_out` receives the columns
 // it takes. Characters from U+3000 up (the devices' Chinese texts) take two
 // columns.
 std::string Fit(const std::string& text, int columns, int* used_out = nullptr) {

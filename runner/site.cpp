@@ -141,12 +141,9 @@ void ReadDeviceConfig(DeviceSettings& d, const std::string& where,
 bool IsPrintableUtf8(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t len = 1;
-    std::uint32_t code = lead;
-    if (lead >= 0xF0 && lead <= 0xF4) len = 4, code = lead & 0x07u;
-    else if (lead >= 0xE0 && lead < 0xF0) len = 3, code = lead & 0x0Fu;
-    else if (lead >= 0xC2 && lead < 0xE0) len = 2, code = lead & 0x1Fu;
-    else if (lead >= 0x80) return false;
+    if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4) return false;  // no lead byte
+    const std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::uint32_t code = len == 1 ? lead : lead & (0x7Fu >> len);
     if (i + len > text.size()) return false;
     for (std::size_t k = 1; k < len; ++k) {
       const auto next = static_cast<unsigned char>(text[i + k]);
