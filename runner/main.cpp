@@ -142,8 +142,9 @@ int main(int argc, char** argv) {
   demo->fallthrough();
   bool no_pace = false;
   demo->add_flag("--no-pace", no_pace, "let the simulator answer at once instead of at 19200 bit/s");
-  demo->footer("Also takes qorv-host's options --rounds, --json, --log (default qorv-demo.log), "
-               "--plugin and --db (default qorv-demo.db), before or after `demo`.");
+  demo->footer("Also takes qorv-host's run options, before or after `demo`: --rounds, --json, "
+               "--log (default qorv-demo.log), --log-max-mib, --log-keep, --plugin and --db "
+               "(default qorv-demo.db).");
 
   HistoryCommand history_command;
   CLI::App* history = AddHistoryCommand(app, history_command);
