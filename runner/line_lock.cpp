@@ -71,6 +71,13 @@ pid_t FlockHolder(const std::string& path) {
   return 0;
 }
 
+// Pseudo-terminal slaves have majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+         major(st.st_rdev) <= 143;
+}
+
 }  // namespace
 
 std::string LockFileName(const std::string& path) {
@@ -127,7 +134,11 @@ bool LineLock::Take(int fd, const std::string& path, std::string& busy_with) {
       ::unlink(file.c_str());  // stale: its holder is gone
     }
   }
-  exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
+  // Exclusive mode belongs to the line and outlives a killed holder while
+  // anything else keeps the line open. A simulator keeps the far side of
+  // its pseudo-terminal open, so there a killed host would lock its
+  // successor out; the flock and the lock file die with their holder.
+  if (!IsPseudoTerminal(fd)) exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
   return true;
 }
 

@@ -10,8 +10,8 @@
 //   - a lock file LCK..<name> holding the PID, in /run/lock or /var/lock
 //     (skipped where the folder is missing or not writable); one whose PID
 //     is dead is stale and taken over;
-//   - TIOCEXCL, which refuses further opens of the line by unprivileged
-//     programs.
+//   - TIOCEXCL on a real serial line, which refuses further opens of it by
+//     unprivileged programs.
 
 #include <string>
 
