@@ -55,8 +55,8 @@ std::string Keeper(const std::string& link) {
   const fs::file_status status = fs::symlink_status(link, ec);
   if (ec || !fs::exists(status)) return "";
   if (!fs::is_symlink(status)) return "exists and is not a symlink";
+  if (!fs::exists(fs::status(link, ec))) return "";  // points nowhere: its simulator is gone
   const std::string target = fs::read_symlink(link, ec).string();
-  if (ec || !fs::exists(target, ec)) return "";  // points nowhere: its simulator is gone
   if (target.rfind(kPtyDir, 0) != 0)
     return "points at " + target + ", which is not a pseudo-terminal";
   const pid_t holder = PtyMasterHolder(std::atol(target.c_str() + std::char_traits<char>::length(kPtyDir)));
