@@ -9,6 +9,7 @@
 // and raises the other in the same check.
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct ActiveAlarm {
   float limit = 0.0f;
 };
 
+// Text order with runs of digits compared as numbers.
+bool NaturalLess(const std::string& a, const std::string& b);
+
 class AlarmBook {
  public:
   explicit AlarmBook(LimitTable limits = {}) : limits_(std::move(limits)) {}
@@ -50,12 +54,21 @@ class AlarmBook {
   std::vector<AlarmChange> Check(const std::string& name, const std::string& text, float value,
                                  int point);
 
-  // Alarms that hold, ordered by value name.
+  // Restricts wildcard limits to these cell indices (battery_<k>_value):
+  // a pattern over every cell must not alarm on an empty slot. A limit
+  // that names a cell exactly still applies. Default: every cell.
+  void SetCells(std::vector<int> cells) { cells_ = std::move(cells); }
+
+  // Alarms that hold, in natural order of their value names: battery_2_value
+  // before battery_10_value.
   std::vector<ActiveAlarm> Active() const;
   const LimitTable& limits() const { return limits_; }
 
  private:
+  const Limit* LimitFor(const std::string& name) const;
+
   LimitTable limits_;
+  std::optional<std::vector<int>> cells_;
   std::map<std::string, ActiveAlarm> active_;
 };
 

@@ -1,5 +1,6 @@
 #include "runner/device_slot.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace runner {
@@ -20,6 +21,28 @@ bool Present(const Json::Value& object, const char* key) {
 }
 
 }  // namespace
+
+std::vector<int> ConfiguredCells(const Json::Value& config, int cells_answered) {
+  std::vector<int> cells;
+  const Json::Value& app =
+      config.isObject() && config["appSetting"].isObject() ? config["appSetting"] : Json::Value();
+  if (app.isObject() && Present(app, "group_index") && Present(app, "amount")) {
+    const int group = ConfigInt(app["group_index"]);
+    if (group == 1 || group == 2)
+      for (int k = 0, n = std::min(ConfigInt(app["amount"]), cells_answered); k < n; ++k)
+        cells.push_back(k);
+  }
+  if (app.isObject() && app["active_batteries"].isArray())
+    for (const Json::Value& entry : app["active_batteries"]) {
+      const int k = ConfigInt(entry);
+      if (k >= 0 && k < cells_answered) cells.push_back(k);
+    }
+  if (cells.empty())
+    for (int k = 0; k < cells_answered; ++k) cells.push_back(k);
+  std::sort(cells.begin(), cells.end());
+  cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+  return cells;
+}
 
 int CellCountOf(const std::string& device_type) {
   return device_type == "halvex_30" ? kThirtyCellString : kRecordCells;

@@ -105,7 +105,9 @@ void Host::CreateDevice(const DeviceSettings& settings) {
                 "): configuration refused, device skipped: " + e.what());
     return;
   }
-  slot->cell_count = CellCountOf(slot->device->DeviceType());
+  slot->active_cells = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));
+  slot->cell_count = slot->active_cells.empty() ? 0 : slot->active_cells.back() + 1;
+  slot->alarms.SetCells(slot->active_cells);
   const std::uint16_t minutes = static_cast<std::uint16_t>(settings.save_interval_minutes);
   int out_size = 0;
   slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0, out_size);
@@ -187,7 +189,8 @@ void Host::TryOpen(Line& line, Steady::time_point now) {
   line.down_reported = false;
 }
 
-void Host::LineLost(Line& line, const std::string& why, Steady::time_point now) {
+// `why` is taken by value: callers pass `line.lost`, which is cleared here.
+void Host::LineLost(Line& line, std::string why, Steady::time_point now) {
   line.port.reset();
   line.turns.Reset();
   line.lost.clear();

@@ -121,7 +121,7 @@ class Host {
   void StartSimulators();
   void OpenLines();
   void TryOpen(Line& line, TimePoint now);
-  void LineLost(Line& line, const std::string& why, TimePoint now);
+  void LineLost(Line& line, std::string why, TimePoint now);
   void CheckLostLines(TimePoint now);
   int WriteLine(DeviceSlot& slot, const unsigned char* data, unsigned len);
 

@@ -39,9 +39,12 @@ void FillFromRecord(const DeviceSlot& slot, DeviceView& view) {
   view.temperature = record->temperature;
 }
 
-void FindExtremes(DeviceView& view) {
-  for (std::size_t k = 0; k < view.cells.size(); ++k) {
-    if (!view.cells[k]) continue;
+// Over the configured cells only: an empty slot reads 0 V and would be
+// every string's weakest cell.
+void FindExtremes(const std::vector<int>& active_cells, DeviceView& view) {
+  for (const int cell : active_cells) {
+    const auto k = static_cast<std::size_t>(cell);
+    if (k >= view.cells.size() || !view.cells[k]) continue;
     const CellExtreme here{view.first_cell_number + static_cast<int>(k), *view.cells[k]};
     if (!view.min_cell || here.volts < view.min_cell->volts) view.min_cell = here;
     if (!view.max_cell || here.volts > view.max_cell->volts) view.max_cell = here;
@@ -99,7 +102,7 @@ DeviceView Observe(const DeviceSlot& slot, const std::string& port, bool online,
     FillFromRecord(slot, view);
   }
   if (!online) view.state = DataState::kOffline;
-  FindExtremes(view);
+  FindExtremes(slot.active_cells, view);
   return view;
 }
 

@@ -1,6 +1,7 @@
 #include "runner/live_view.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -25,6 +26,11 @@ constexpr int kBarWidth = 5;
 // accepted in, or a 6 V block's.
 constexpr float kTwelveVoltLow = 9.0f, kTwelveVoltHigh = 15.0f;
 constexpr float kSixVoltLow = 4.5f, kSixVoltHigh = 7.5f;
+// Alarm lines at most, the "+N more" line included: a string in trouble
+// can raise thirty at once, and the devices must stay in sight.
+constexpr int kMostAlarmLines = 8;
+// Kept free under the title for the history store's state.
+constexpr int kStoreStateLines = 1;
 
 // Characters on screen of a UTF-8 text: bytes that do not continue a
 // character.
@@ -33,19 +39,22 @@ std::size_t CountGlyphs(const std::string& utf8) {
       std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-// `text` cut to `columns` terminal columns. Characters from U+3000 up (the
-// devices' Chinese texts) take two columns.
-std::string Fit(const std::string& text, int columns) {
+// `text` cut to `columns` terminal columns; `used_out` receives the columns
+// it takes. Characters from U+3000 up (the devices' Chinese texts) take two
+// columns.
+std::string Fit(const std::string& text, int columns, int* used_out = nullptr) {
   int used = 0;
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t i = 0;
+  while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
     const std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     const int wide = lead >= 0xE3 ? 2 : 1;
-    if (used + wide > columns) return text.substr(0, i);
+    if (used + wide > columns) break;
     used += wide;
     i += len;
   }
-  return text;
+  if (used_out) *used_out = used;
+  return text.substr(0, i);
 }
 
 std::string Format(const char* format, double value) {
@@ -60,16 +69,21 @@ std::string Or(const std::optional<float>& v, const char* format, const char* un
 
 // The frame being drawn. On a terminal it stops one line short of the
 // bottom, so drawing never scrolls the screen and each frame starts at the
-// top-left corner again.
+// top-left corner again. Lines are cut at the width: a wrapped line would
+// scroll the frame just the same.
 class Screen {
  public:
-  Screen(bool ansi, int height) : ansi_(ansi), lines_left_(height > 1 ? height - 1 : -1) {}
+  Screen(bool ansi, int height, int width)
+      : ansi_(ansi), lines_left_(height > 1 ? height - 1 : -1), width_(width > 0 ? width : INT_MAX) {}
   Screen& Put(const std::string& text) {
-    if (lines_left_ != 0) line_ << text;
+    if (lines_left_ == 0 || columns_ >= width_) return *this;
+    int used = 0;
+    line_ << Fit(text, width_ - columns_, &used);
+    columns_ += used;
     return *this;
   }
   Screen& Style(const char* code) {
-    if (ansi_) Put(code);
+    if (ansi_ && lines_left_ != 0) line_ << code;
     return *this;
   }
   void EndLine() {
@@ -77,6 +91,7 @@ class Screen {
     if (ansi_) line_ << kPlain << kClearLine;
     out_ << line_.str() << '\n';
     line_.str("");
+    columns_ = 0;
     if (lines_left_ > 0) --lines_left_;
   }
   std::string Text() {
@@ -87,6 +102,8 @@ class Screen {
  private:
   bool ansi_;
   int lines_left_;  // -1: no limit
+  int width_;
+  int columns_ = 0;  // used on the line being drawn
   std::ostringstream line_;
   std::ostringstream out_;
 };
@@ -109,28 +126,42 @@ bool InAlarm(const DeviceView& d, std::size_t k) {
                      [&](const ActiveAlarm& a) { return a.name == name; });
 }
 
+std::size_t AlarmCount(const HostView& v) {
+  std::size_t count = 0;
+  for (const DeviceView& d : v.devices) count += d.alarms.size();
+  return count;
+}
+
 void Title(Screen& s, const HostView& v, const ViewStyle& style) {
   std::string progress = "round " + std::to_string(v.round);
   if (style.rounds_goal) progress += "/" + std::to_string(style.rounds_goal);
-  std::size_t active = 0;
-  for (const DeviceView& d : v.devices) active += d.alarms.size();
+  const std::size_t active = AlarmCount(v);
   s.Style(kBold).Put("qorv-host  " + style.title + "  " + FormatTime(v.time) + "  " + progress);
   s.Style(kPlain).Put("  ").Style(active ? kRed : kPlain);
   s.Put(active ? std::to_string(active) + (active == 1 ? " alarm" : " alarms") : "no alarms");
   s.Style(kPlain).Put("   Ctrl-C stops").EndLine();
 }
 
-// Active alarms come right under the title: on a small terminal they are
-// the last thing to lose.
-void Alarms(Screen& s, const HostView& v, int width) {
+
+// Active alarms come right under the title, device by device in site
+// order, each device's in cell order: on a small terminal they are the
+// last thing to lose. `lines` caps them, the "+N more" line included.
+void Alarms(Screen& s, const HostView& v, int lines) {
+  const std::size_t total = AlarmCount(v);
+  const std::size_t shown = total <= static_cast<std::size_t>(lines)
+                                ? total
+                                : static_cast<std::size_t>(std::max(lines - 1, 0));
+  std::size_t done = 0;
   for (const DeviceView& d : v.devices)
-    for (const ActiveAlarm& a : d.alarms)
+    for (const ActiveAlarm& a : d.alarms) {
+      if (done++ == shown) break;
       s.Style(kRed)
-          .Put(Fit("  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) +
-                       " " + Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
-                       Format("%.3f", a.limit),
-                   width))
+          .Put("  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) + " " +
+               Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
+               Format("%.3f", a.limit))
           .EndLine();
+    }
+  if (shown < total) s.Style(kRed).Put("  +" + std::to_string(total - shown) + " more").EndLine();
 }
 
 // The history store, once it had trouble: rows waiting, rows lost and the
@@ -166,7 +197,7 @@ void Link(Screen& s, const DeviceView& d) {
   s.EndLine();
 }
 
-void Summary(Screen& s, const DeviceView& d) {
+void Values(Screen& s, const DeviceView& d) {
   if (d.from_record) s.Style(kDim);
   s.Put("  " + Or(d.group_voltage, "%.2f", " V") + "  " + Or(d.group_current, "%.2f", " A") +
         "  " + Or(d.temperature, "%.2f", " °C"));
@@ -175,7 +206,25 @@ void Summary(Screen& s, const DeviceView& d) {
           Format("%.3f", d.min_cell->volts) + "  max #" + std::to_string(d.max_cell->number) +
           " " + Format("%.3f", d.max_cell->volts) + "  spread " +
           Format("%.3f", static_cast<double>(*d.Spread())));
+}
+
+void Summary(Screen& s, const DeviceView& d) {
+  Values(s, d);
   s.EndLine();
+}
+
+// A device on one line, for when the screen has no room for more.
+void Compact(Screen& s, const DeviceView& d) {
+  s.Style(kBold).Put(d.name).Style(kPlain).Put("  ");
+  const bool ok = d.state == DataState::kFresh;
+  s.Style(ok ? kPlain : kYellow).Put(DataStateName(d.state)).Style(kPlain);
+  Values(s, d);
+  s.EndLine();
+}
+
+int CellRows(const DeviceView& d, int width) {
+  const int columns = std::max(1, width / kCellColumnWidth);
+  return (static_cast<int>(d.cells.size()) + columns - 1) / columns;
 }
 
 void Cells(Screen& s, const DeviceView& d, int width) {
@@ -183,7 +232,7 @@ void Cells(Screen& s, const DeviceView& d, int width) {
   float low, high;
   BarRange(d, low, high);
   const int columns = std::max(1, width / kCellColumnWidth);
-  const int rows = (static_cast<int>(d.cells.size()) + columns - 1) / columns;
+  const int rows = CellRows(d, width);
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
       const std::size_t k = static_cast<std::size_t>(c * rows + r);
@@ -201,6 +250,31 @@ void Cells(Screen& s, const DeviceView& d, int width) {
   }
 }
 
+// How much of each device fits: everything; the heading and values; or
+// one line each.
+enum class DeviceForm { kFull, kBrief, kLine };
+
+struct Layout {
+  int alarm_lines = 0;
+  DeviceForm form = DeviceForm::kFull;
+};
+
+// Every device stays in sight: the alarms give way first, then the cells.
+Layout PlanLayout(const HostView& v, int width, int lines) {
+  const int devices = static_cast<int>(v.devices.size());
+  const int below_title = lines - 1 - kStoreStateLines;
+  Layout layout;
+  const int alarm_room = std::max(1, (below_title - devices - 1) / 2);
+  layout.alarm_lines = static_cast<int>(
+      std::min<std::size_t>(AlarmCount(v), static_cast<std::size_t>(std::min(kMostAlarmLines, alarm_room))));
+  const int room = below_title - layout.alarm_lines;
+  int full = 0;
+  for (const DeviceView& d : v.devices) full += 4 + (d.cells.empty() ? 0 : CellRows(d, width));
+  if (full <= room) return layout;
+  layout.form = 3 * devices <= room ? DeviceForm::kBrief : DeviceForm::kLine;
+  return layout;
+}
+
 }  // namespace
 
 std::string CellBar(float volts, float low, float high, int width) {
@@ -215,20 +289,28 @@ std::string CellBar(float volts, float low, float high, int width) {
 }
 
 std::string RenderView(const HostView& view, const ViewStyle& style) {
-  Screen s(style.ansi, style.ansi ? style.height : 0);
+  const int height = style.ansi ? style.height : 0;
+  Screen s(style.ansi, height, style.width);
+  const Layout layout = PlanLayout(view, style.width, height > 1 ? height - 1 : INT_MAX / 2);
   s.Style(kHome);
   Title(s, view, style);
   StoreLine(s, view, style.width);
-  Alarms(s, view, style.width);
+  Alarms(s, view, layout.alarm_lines);
+  if (layout.form == DeviceForm::kLine) s.EndLine();
   for (const DeviceView& d : view.devices) {
+    if (layout.form == DeviceForm::kLine) {
+      Compact(s, d);
+      continue;
+    }
     s.EndLine();
     Heading(s, d);
     Summary(s, d);
+    if (layout.form == DeviceForm::kBrief) continue;
     Link(s, d);
     Cells(s, d, style.width);
   }
   if (!view.events.empty()) s.EndLine();
-  for (const std::string& e : view.events) s.Style(kDim).Put(Fit(e, style.width)).EndLine();
+  for (const std::string& e : view.events) s.Style(kDim).Put(e).EndLine();
   return s.Text();
 }
 

@@ -7,6 +7,7 @@
 // and points fd 1, and with it std::cout and printf, at a log file. The
 // host's own messages go to that log as well.
 
+#include <cstdint>
 #include <string>
 
 namespace runner {
@@ -28,6 +29,12 @@ class OutputSplit {
   // The terminal's height, or 0 when it has none.
   int Rows() const;
   const std::string& log_path() const { return log_path_; }
+
+  // Once the log has reached `max_bytes`, moves it to "<log>.1" (older ones
+  // to ".2" .. ".<keep>", the oldest dropped) and sends fd 1 to a fresh
+  // log. Call between rounds. 0 bytes: never. Returns a message when the
+  // rotation failed (the log then goes on growing), else empty.
+  std::string RotateIfOver(std::uintmax_t max_bytes, unsigned keep);
 
  private:
   std::string log_path_;

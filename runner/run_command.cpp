@@ -103,7 +103,13 @@ int RunSite(Site site, const RunOptions& options) {
   {
     StopSignals signals(host);
     RoundPrinter printer(host, out, options);
-    host.Run(options.rounds, [&](const RoundReport& r) { printer(r); });
+    bool rotate_failed = false;
+    host.Run(options.rounds, [&](const RoundReport& r) {
+      const std::string trouble = out.RotateIfOver(options.log_max_bytes, options.log_keep);
+      if (!trouble.empty() && !rotate_failed) host.events().Add(trouble);
+      rotate_failed = !trouble.empty();
+      printer(r);
+    });
   }
   const bool interrupted = host.StopRequested();
   const unsigned rounds = host.rounds_reported();

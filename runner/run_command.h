@@ -2,6 +2,7 @@
 // Running a site from the command line: the live view (or JSON lines), the
 // device log, Ctrl-C, and the summary at the end.
 
+#include <cstdint>
 #include <string>
 
 #include "runner/site.h"
@@ -12,6 +13,8 @@ struct RunOptions {
   unsigned rounds = 0;              // stop after this many rounds; 0: run until Ctrl-C
   bool json = false;                // one JSON line per round instead of the view
   std::string log_path = "qorv-host.log";  // the devices' stdout and the host's messages
+  std::uintmax_t log_max_bytes = 10u << 20;  // the log is rotated at this size; 0: never
+  unsigned log_keep = 3;                     // rotated logs kept: <log>.1 .. <log>.N
   std::string default_plugin;       // when the site names none
   std::string title;                // shown in the view's first line
 };

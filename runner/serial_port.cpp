@@ -45,8 +45,20 @@ SerialPort::SerialPort(std::string path, int baud) : path_(std::move(path)) {
     return;
   }
   fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0 && errno == EBUSY) {  // held in exclusive mode
+    const std::string holder = DescribeLineHolder(path_);
+    error_ = path_ + " is in use by " + (holder.empty() ? "another program" : holder);
+    return;
+  }
   if (fd_ < 0) {
     Fail("cannot open");
+    return;
+  }
+  std::string holder;
+  if (!lock_.Take(fd_, path_, holder)) {
+    error_ = path_ + " is in use by " + holder;
+    ::close(fd_);
+    fd_ = -1;
     return;
   }
   termios tio{};
@@ -71,11 +83,13 @@ SerialPort::SerialPort(std::string path, int baud) : path_(std::move(path)) {
 }
 
 SerialPort::~SerialPort() {
+  lock_.Release();
   if (fd_ >= 0) ::close(fd_);
 }
 
 void SerialPort::Fail(const std::string& what) {
   error_ = path_ + ": " + what + ": " + std::strerror(errno);
+  lock_.Release();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }

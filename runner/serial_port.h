@@ -8,13 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "runner/line_lock.h"
+
 namespace runner {
 
 class SerialPort {
  public:
-  // Opens `path` and sets it to raw 8N1 at `baud` bit/s, with no flow
-  // control, no modem-line waits and non-blocking reads. On failure the port
-  // is closed and error() says why ("/dev/ttyUSB0: No such file or directory").
+  // Opens `path`, claims it exclusively (line_lock.h) and sets it to raw
+  // 8N1 at `baud` bit/s, with no flow control, no modem-line waits and
+  // non-blocking reads. On failure the port is closed and error() says why
+  // ("/dev/ttyUSB0: cannot open: No such file or directory", "/dev/ttyUSB0
+  // is in use by pid 1234 (minicom)").
   SerialPort(std::string path, int baud);
   ~SerialPort();
   SerialPort(const SerialPort&) = delete;
@@ -41,6 +45,7 @@ class SerialPort {
 
   std::string path_;
   int fd_ = -1;
+  LineLock lock_;
   std::string error_;
 };
 

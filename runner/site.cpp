@@ -1,8 +1,16 @@
 #include "runner/site.h"
 
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -27,6 +35,13 @@ constexpr const char* kSimulatedPath = "sim";
 constexpr unsigned kDefaultSaveIntervalMinutes = 480;
 constexpr long kMaxIoControlMinutes = 65535;  // io-control 100 carries 16 bits
 constexpr std::uint8_t kPreambleByte = 0xFE;  // a wire address equal to it reads as preamble
+// A site file is a few kilobytes; anything near this is a wrong file.
+constexpr off_t kMaxSiteFileBytes = 1 << 20;
+// Far deeper than any site file; bounds the parser's recursion.
+constexpr int kMaxJsonDepth = 64;
+// The values a device answers by name; cells count up to the record's 32.
+constexpr const char* kScalarValueNames[] = {"group_voltage", "group_current", "temperature"};
+constexpr int kRecordCellNames = 32;
 
 std::string Resolve(const std::string& path, const std::string& base_dir) {
   if (path.empty() || path[0] == '/' || base_dir.empty()) return path;
@@ -52,10 +67,30 @@ unsigned PeerId(const Json::Value& value, const std::string& where) {
   return static_cast<unsigned>(id);
 }
 
+std::vector<std::string> AnsweredValueNames() {
+  std::vector<std::string> names(std::begin(kScalarValueNames), std::end(kScalarValueNames));
+  for (int k = 0; k < kRecordCellNames; ++k) names.push_back("battery_" + std::to_string(k) + "_value");
+  return names;
+}
+
+// A limit on a name no device answers would never fire: a typing error
+// ("tempreature") must not pass for a working alarm.
+void CheckLimitName(const std::string& name, const std::string& where) {
+  const std::vector<std::string> names = AnsweredValueNames();
+  const bool pattern = IsPattern(name);
+  for (const std::string& known : names)
+    if (pattern ? fnmatch(name.c_str(), known.c_str(), 0) == 0 : name == known) return;
+  throw FieldError{where, std::string(pattern ? "matches" : "is") +
+                              " no value a device answers: \"" + name +
+                              "\" (values: group_voltage, group_current, temperature, "
+                              "battery_0_value .. battery_31_value)"};
+}
+
 Limit ReadLimit(const Json::Value& value, const std::string& where) {
   const Fields f(value, where, {"name", "low", "high", "hysteresis"});
   Limit limit;
   limit.name = f.String("name");
+  CheckLimitName(limit.name, f.Where("name"));
   if (auto low = f.OptionalNumber("low", -1e6, 1e6)) limit.low = static_cast<float>(*low);
   if (auto high = f.OptionalNumber("high", -1e6, 1e6)) limit.high = static_cast<float>(*high);
   if (!limit.low && !limit.high) throw FieldError{where, "needs \"low\", \"high\" or both"};
@@ -100,6 +135,54 @@ void ReadDeviceConfig(DeviceSettings& d, const std::string& where,
     d.peer_ids.push_back(PeerId(peers[i], Item(Member(app_where, "group_voltage"), i)));
 }
 
+// Names go into the terminal view, the log and messages: a control
+// character could move the cursor or forge a log line, and bytes that are
+// not UTF-8 garble every line they appear on.
+bool IsPrintableUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4) return false;  // no lead byte
+    const std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::uint32_t code = len == 1 ? lead : lead & (0x7Fu >> len);
+    if (i + len > text.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3Fu);
+    }
+    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[len] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) return false;
+    i += len;
+  }
+  return true;
+}
+
+// `text` with every byte outside printable ASCII as \xNN, so a message
+// about a bad name does not carry the bad bytes to the terminal.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+      continue;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+    out += hex;
+  }
+  return out;
+}
+
+std::string ReadName(const Fields& f) {
+  const std::string name = f.String("name");
+  if (!IsPrintableUtf8(name))
+    throw FieldError{f.Where("name"), "must be printable UTF-8 text (no control characters), got \"" +
+                                          Escaped(name) + "\""};
+  return name;
+}
+
 // A "monitors" list is served as given. Without one, the object is the
 // profile of one monitor per device on the port, each at its device's wire
 // address (AddSimMonitors), so it must not set an address itself.
@@ -118,16 +201,17 @@ void ReadSimBus(const Fields& f, PortSettings& port) {
   }
 }
 
-PortSettings ReadPort(const Json::Value& value, const std::string& where) {
+PortSettings ReadPort(const Json::Value& value, const std::string& where,
+                      const std::string& base_dir) {
   const Fields f(value, where, {"name", "path", "sim"});
   PortSettings port;
-  port.name = f.String("name");
+  port.name = ReadName(f);
   const std::string path = f.String("path");
   if (path == kSimulatedPath) {
     ReadSimBus(f, port);
   } else {
     if (f.Has("sim")) throw FieldError{f.Where("sim"), "only for a port whose path is \"sim\""};
-    port.path = path;
+    port.path = Resolve(path, base_dir);
   }
   return port;
 }
@@ -144,7 +228,7 @@ DeviceSettings ReadDevice(const Json::Value& value, const std::string& where,
                           std::optional<unsigned> site_interval) {
   const Fields f(value, where, {"name", "data_id", "address", "port", "config", "limits"});
   DeviceSettings d;
-  d.name = f.String("name");
+  d.name = ReadName(f);
   d.data_id = static_cast<unsigned>(f.Whole("data_id", 1, 0xFFFFFFFFl));
   d.address = static_cast<unsigned>(f.Whole("address", 0, 255));
   if (d.WireAddress() == kPreambleByte)
@@ -221,7 +305,7 @@ void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) 
   if (!f.Has("ports") || !f.Get("ports").isArray() || f.Get("ports").empty())
     throw FieldError{"ports", "must be a non-empty array of port objects"};
   for (Json::ArrayIndex i = 0; i < f.Get("ports").size(); ++i)
-    site.ports.push_back(ReadPort(f.Get("ports")[i], Item("ports", i)));
+    site.ports.push_back(ReadPort(f.Get("ports")[i], Item("ports", i), base_dir));
   if (!f.Has("devices") || !f.Get("devices").isArray() || f.Get("devices").empty())
     throw FieldError{"devices", "must be a non-empty array of device objects"};
   for (Json::ArrayIndex i = 0; i < f.Get("devices").size(); ++i)
@@ -270,9 +354,18 @@ namespace {
 Json::Value ReadJson(std::istream& in, const std::string& origin) {
   Json::CharReaderBuilder builder;
   Json::CharReaderBuilder::strictMode(&builder.settings_);
+  builder["stackLimit"] = kMaxJsonDepth;
   Json::Value root;
   std::string errors;
-  if (!Json::parseFromStream(builder, in, &root, &errors)) {
+  bool parsed = false;
+  try {
+    parsed = Json::parseFromStream(builder, in, &root, &errors);
+  } catch (const Json::Exception&) {
+    // The parser's only throw: nesting beyond the stack limit.
+    throw SiteError(origin, "(syntax)",
+                    "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+  }
+  if (!parsed) {
     while (!errors.empty() && (errors.back() == '\n' || errors.back() == ' ')) errors.pop_back();
     throw SiteError(origin, "(syntax)", errors);
   }
@@ -286,10 +379,47 @@ Json::Value ParseSiteJson(const std::string& text, const std::string& origin) {
   return ReadJson(in, origin);
 }
 
+namespace {
+
+class FileCloser {
+ public:
+  explicit FileCloser(int fd) : fd_(fd) {}
+  ~FileCloser() { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
+// The whole file, which must be a regular file of sane size: a FIFO would
+// block the host, /dev/zero would never end.
+std::string ReadSiteText(const std::string& path) {
+  auto fail = [&](const std::string& problem) { return SiteError(path, "(file)", problem); };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw fail(std::string("cannot be read: ") + std::strerror(errno));
+  FileCloser closer(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw fail(std::string("cannot be read: ") + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw fail("is not a regular file");
+  if (st.st_size > kMaxSiteFileBytes)
+    throw fail("is " + std::to_string(st.st_size) + " bytes; a site file is at most 1 MiB");
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw fail(std::string("cannot be read: ") + std::strerror(errno));
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > static_cast<std::size_t>(kMaxSiteFileBytes))
+      throw fail("grew past 1 MiB while being read");
+  }
+  return text;
+}
+
+}  // namespace
+
 Site LoadSiteFile(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw SiteError(path, "(file)", "cannot be read");
-  const Json::Value root = ReadJson(in, path);
+  const Json::Value root = ParseSiteJson(ReadSiteText(path), path);
   const std::size_t slash = path.find_last_of('/');
   return ParseSite(root, path, slash == std::string::npos ? "" : path.substr(0, slash));
 }

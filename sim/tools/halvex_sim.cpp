@@ -19,6 +19,7 @@
 #include "sim/config_error.h"
 #include "sim/exchange.h"
 #include "sim/port_server.h"
+#include "sim/pty_link.h"
 
 namespace {
 
@@ -198,7 +199,7 @@ int Serve(const sim::BusConfig& config, const Options& o) {
     server->SetListener(
         [](const sim::Exchange& e) { std::cout << sim::FormatExchange(e) << std::flush; });
   }
-  if (!o.link.empty()) std::filesystem::create_symlink(server->Path(), o.link);
+  if (!o.link.empty()) sim::PlaceLink(server->Path(), o.link);
   Describe(config, server->Path());
   server->Start();
   std::string error;
@@ -208,7 +209,7 @@ int Serve(const sim::BusConfig& config, const Options& o) {
     error = e.what();
   }
   server->Stop();
-  if (!o.link.empty()) std::filesystem::remove(o.link);
+  if (!o.link.empty()) sim::RemoveLinkIfOurs(server->Path(), o.link);
   std::cout << sim::FormatCounters(server->counters()) << std::flush;
   if (!error.empty()) throw std::runtime_error(error);
   return 0;

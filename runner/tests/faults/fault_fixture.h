@@ -1,0 +1,41 @@
+#pragma once
+// What the fault tests share: a scratch folder per test, files, and
+// programs run through the shell as a person would.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace runner::faults {
+
+inline std::string ScratchDir() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string dir = ::testing::TempDir() + "/faults_" + info->test_suite_name() + "_" + info->name();
+  EXPECT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+  return dir;
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+struct ProgramRun {
+  int status = -1;
+  std::string err;
+};
+
+// Runs `command` in `dir` with a time limit; its standard error is gathered.
+inline ProgramRun Shell(const std::string& dir, const std::string& command) {
+  const int status = std::system(("cd '" + dir + "' && timeout -s KILL 30 " + command +
+                                  " >stdout 2>stderr").c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(dir + "/stderr")};
+}
+
+}  // namespace runner::faults

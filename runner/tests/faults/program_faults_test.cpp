@@ -1,0 +1,92 @@
+// qorv-host and halvex-sim as a person runs them: command lines that would
+// be half obeyed, a killed simulator's link, a log that keeps growing.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "fault_fixture.h"
+#include "runner/output_split.h"
+
+namespace runner {
+namespace {
+
+using faults::Shell;
+
+TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
+  const std::string dir = faults::ScratchDir();
+  faults::WriteText(dir + "/site.json", R"({"ports": [{"name": "p", "path": "sim"}],
+      "devices": [{"name": "A", "data_id": 1, "address": 1, "port": "p"}]})");
+  ASSERT_EQ(::symlink("loop.json", (dir + "/loop.json").c_str()), 0);
+  const struct {
+    std::string args;
+    int status;  // 0 here: any failure
+    std::string message;
+  } cases[] = {
+      {"--rounds -1", 0, "must be a whole number from 0 to 4294967295, got -1"},
+      {"site.json demo", 1, "give a site file or demo, not both"},
+      {"--json history --data-id 1", 1, "--json applies to running a site, not to history"},
+      {"missing.json", 1, "missing.json: (file): cannot be read: No such file or directory"},
+      {"loop.json --rounds 1", 1, "loop.json: (file): cannot be read: Too many levels"},
+      {"history --site missing.json --data-id 1", 1, "missing.json: (file)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const faults::ProgramRun run = Shell(dir, std::string(QORV_HOST_PATH) + " " + c.args);
+    if (c.status == 0) EXPECT_NE(run.status, 0);
+    else EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_LT(run.err.size(), 300u) << "short enough to read";
+  }
+  for (const char* args : {"--rounds 2 --json demo --no-pace", "demo --no-pace --rounds 2 --json"}) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(Shell(dir, std::string(QORV_HOST_PATH) + " " + args).status, 0);
+    const std::string out = faults::ReadText(dir + "/stdout");
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << "options before or after demo";
+  }
+}
+
+TEST(SimulatorLinkFaultTest, AKilledSimulatorsLinkIsTakenOverAndALiveOnesIsNot) {
+  const std::string dir = faults::ScratchDir();
+  const std::string sim = std::string(HALVEX_SIM_PATH) + " --link tty";
+  ASSERT_EQ(std::system(("cd " + dir + " && (" + sim + " >/dev/null & echo $! >pid; sleep 0.5)").c_str()), 0);
+  const faults::ProgramRun second = Shell(dir, sim + " --duration 1");
+  EXPECT_NE(second.status, 0);
+  EXPECT_NE(second.err.find("served by pid " + std::to_string(std::stoi(faults::ReadText(dir + "/pid"))) +
+                            " (halvex-sim)"),
+            std::string::npos)
+      << second.err;
+
+  ASSERT_EQ(std::system(("cd " + dir + " && kill -9 $(cat pid) && sleep 0.2").c_str()), 0);
+  EXPECT_EQ(Shell(dir, sim + " --duration 0.3").status, 0) << "the dead one's link is stale";
+  EXPECT_NE(::access((dir + "/tty").c_str(), F_OK), 0) << "its own link is removed at exit";
+
+  // A link that another simulator has taken since is left to it.
+  EXPECT_EQ(Shell(dir, "sh -c '" + sim + " --duration 1 & sleep 0.5; ln -sfn /dev/pts/x tty; wait $!'").status, 0);
+  char target[32] = {};
+  EXPECT_GT(::readlink((dir + "/tty").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "/dev/pts/x");
+}
+
+// Between rounds the log is moved aside at its limit and a fresh one takes
+// fd 1, keeping the newest two.
+TEST(LogRotationFaultTest, TheLogIsRotatedAtItsLimitKeepingTheNewest) {
+  const std::string log = faults::ScratchDir() + "/host.log";
+  std::string troubles;
+  {
+    OutputSplit out(log);
+    for (const char round : std::string("aabbccdd")) {
+      std::printf("%s", std::string(600, round).c_str());
+      std::fflush(stdout);
+      troubles += out.RotateIfOver(1000, 2);
+    }
+  }
+  EXPECT_EQ(troubles, "");
+  EXPECT_EQ(faults::ReadText(log), "");
+  EXPECT_EQ(faults::ReadText(log + ".1"), std::string(1200, 'd'));
+  EXPECT_EQ(faults::ReadText(log + ".2"), std::string(1200, 'c'));
+  EXPECT_NE(::access((log + ".3").c_str(), F_OK), 0) << "older logs are dropped";
+}
+
+}  // namespace
+}  // namespace runner
