@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "battery/local_clock.h"
 #include "battery/query_errors.h"
 #include "battery/reassembly.h"
 #include "battery/wire.h"
@@ -63,7 +64,7 @@ void Battery::SendRequest(unsigned char command, std::int32_t state) {
   frame[4] = GetMMCheckSum(frame + 2, 2);
   QorvSPDevice::SendData(frame, sizeof frame);
   call_state_ = state;
-  update_time_ = LocalTime();
+  update_time_ = halvex::LocalNow();
 }
 
 void Battery::ResendCurrentRequest() {
@@ -92,7 +93,7 @@ int Battery::RefreshStatus() {
 }
 
 int Battery::process(unsigned char* data, unsigned len) {
-  update_time_ = LocalTime();
+  update_time_ = halvex::LocalNow();
   if (halvex::wire::GatherChunk(msg_buf, msg_len_, data, len) ==
       halvex::wire::Gathered::kOverflow) {
     call_state_ = kIdle;

@@ -19,6 +19,7 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 
 #include "host/ttime.h"
+#include "runner/hosting/ttime_decode.h"
 
 namespace runner {
 

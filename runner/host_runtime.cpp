@@ -12,7 +12,8 @@
 
 #include "runner/bus_turns.h"
 #include "runner/host_services.h"
-#include "host/plugin_library.h"
+#include "runner/hosting/plugin_library.h"
+#include "runner/hosting/serial_settings.h"
 #include "runner/serial_port.h"
 #include "sim/port_server.h"
 
@@ -147,11 +148,11 @@ void Host::OpenLines() {
   const Steady::time_point now = Steady::now();
   for (auto& line : lines_) {
     if (line->devices.empty()) continue;
-    line->baud = line->devices.front()->device->BaudRate();
+    line->baud = hosting::BaudRate(*line->devices.front()->device);
     for (const DeviceSlot* slot : line->devices)
-      if (slot->device->BaudRate() != line->baud)
+      if (hosting::BaudRate(*slot->device) != line->baud)
         events_.Add("port " + site_.ports[line->index].name + ": " + slot->settings.name +
-                    " wants " + std::to_string(slot->device->BaudRate()) +
+                    " wants " + std::to_string(hosting::BaudRate(*slot->device)) +
                     " bit/s; the line runs at " + std::to_string(line->baud));
     line->backoff = options_.retry_first;
     TryOpen(*line, now);

@@ -49,7 +49,7 @@ TEST(ValueQuery, DataOfASilentMonitorGoesStaleAfter60Seconds) {
   peer_app["group_voltage"].append(7);
   Rig<> peer(peer_app, 8);
   peer.host->SetPeerDevice(7, &rig.dev);
-  const auto round_time = rig.host->now;
+  const boost::posix_time::ptime round_time = rig.host->now;
   for (int age : {10, 20, 30, 40, 50, 60, 61}) {
     SCOPED_TRACE(age);
     rig.host->now = round_time + boost::posix_time::seconds(age);

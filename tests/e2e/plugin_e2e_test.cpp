@@ -18,6 +18,7 @@
 
 #include "host/provider.h"
 #include "host/ttime.h"
+#include "runner/hosting/plugin_library.h"
 #include "tests/support/recording_controller.h"
 
 namespace {
@@ -124,9 +125,10 @@ TEST(PluginEndToEnd, LoadConfigurePollQueryAndUnload) {
   const std::size_t threads = ThreadCount();
   void* library = dlopen(HALVEX30_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
-  auto get_providers = reinterpret_cast<GetProvidersFn>(dlsym(library, kGetProvidersSymbol));
+  auto get_providers =
+      reinterpret_cast<qorv::GetProvidersFn>(dlsym(library, qorv::kGetProvidersSymbol));
   ASSERT_NE(get_providers, nullptr) << dlerror();
-  ProviderList providers = get_providers();
+  qorv::ProviderList providers = get_providers();
   ASSERT_EQ(providers.size(), 1u);
   EXPECT_EQ(ThreadCount(), threads) << "the plug-in starts no threads";
   EXPECT_NE(get_providers().at(0), providers[0]) << "a fresh provider per call";
