@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "host/device_contract.h"
 #include "runner/bus_turns.h"
 #include "runner/host_services.h"
 #include "runner/hosting/plugin_library.h"
@@ -23,7 +24,7 @@ namespace {
 using std::chrono::milliseconds;
 using Steady = std::chrono::steady_clock;
 
-constexpr int kHistoryIoControl = 100;  // DeviceIoControl code: history interval, u16 minutes
+constexpr int kHistoryIoControl = qorv::kHistoryIntervalControl;
 
 }  // namespace
 
@@ -105,7 +106,7 @@ void Host::CreateDevice(const DeviceSettings& settings) {
     return;
   }
   slot->cell_count = CellCountOf(slot->device->DeviceType());
-  const std::uint16_t minutes = static_cast<std::uint16_t>(settings.save_interval_minutes);
+  const auto minutes = static_cast<qorv::HistoryIntervalMinutes>(settings.save_interval_minutes);
   int out_size = 0;
   slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0, out_size);
   services_->Attach(*slot);
