@@ -12,9 +12,11 @@
 namespace {
 
 // The process's clock state. Holders come and go on one thread (a test, the
-// host's loop); time() may be read from any.
+// host's loop); time() may be read from any. The held count is a time_t,
+// the width the C library answers in, so the atomic stays lock-free on
+// 32-bit targets without libatomic.
 std::atomic<bool> g_held{false};
-std::atomic<long long> g_held_seconds{0};
+std::atomic<std::time_t> g_held_seconds{0};
 int g_holders = 0;
 bool g_had_tz = false;
 std::string g_saved_tz;
@@ -46,7 +48,7 @@ void LeaveUtc() {
 extern "C" std::time_t time(std::time_t* out) noexcept {
   std::time_t now;
   if (g_held.load(std::memory_order_acquire)) {
-    now = static_cast<std::time_t>(g_held_seconds.load(std::memory_order_relaxed));
+    now = g_held_seconds.load(std::memory_order_relaxed);
   } else {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -71,8 +73,8 @@ DeviceClockHold::~DeviceClockHold() {
 
 void DeviceClockHold::Set(boost::posix_time::ptime local) {
   local_ = local;
-  const long long seconds = local.is_special() ? 0 : (local - kEpoch).total_seconds();
-  g_held_seconds.store(seconds, std::memory_order_relaxed);
+  const auto seconds = local.is_special() ? 0 : (local - kEpoch).total_seconds();
+  g_held_seconds.store(static_cast<std::time_t>(seconds), std::memory_order_relaxed);
   g_held.store(true, std::memory_order_release);
 }
 
