@@ -34,19 +34,28 @@ std::ostringstream out;
 
 void Line(const std::string& what, long long value) { out << what << ' ' << value << '\n'; }
 
-// Itanium C++ ABI: a pointer to a virtual member function holds 1 + the
-// byte offset of its slot in the virtual table; to a non-virtual one, the
-// function's (even) address.
+// Itanium C++ ABI: a pointer to member function is {ptr, adj}. For a
+// virtual function ptr holds 1 + the byte offset of its slot in the virtual
+// table; on MIPS and ARM, where code addresses may be odd, ptr holds the
+// offset itself and the low bit of adj marks it virtual. For a non-virtual
+// function ptr is the function's address.
 template <typename Pmf>
 void Slot(const char* name, Pmf pmf) {
   static_assert(sizeof(Pmf) == 2 * sizeof(std::ptrdiff_t), "Itanium member function pointer");
   std::ptrdiff_t words[2];
   std::memcpy(words, &pmf, sizeof words);
-  if ((words[0] & 1) == 0) {
+#if defined(__mips__) || defined(__arm__)
+  const bool is_virtual = (words[1] & 1) != 0;
+  const std::ptrdiff_t slot_offset = words[0];
+#else
+  const bool is_virtual = (words[0] & 1) != 0;
+  const std::ptrdiff_t slot_offset = words[0] - 1;
+#endif
+  if (!is_virtual) {
     out << "slot " << name << " not-virtual\n";
     return;
   }
-  Line(std::string("slot ") + name, (words[0] - 1) / static_cast<long long>(sizeof(void*)));
+  Line(std::string("slot ") + name, slot_offset / static_cast<long long>(sizeof(void*)));
 }
 
 // A pointer to data member holds the member's byte offset.
