@@ -3,9 +3,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "battery/local_clock.h"
 #include "battery/query_errors.h"
 #include "battery/reassembly.h"
 #include "battery/wire.h"
+#include "host/device_contract.h"
 
 namespace {
 
@@ -16,7 +18,7 @@ constexpr std::int32_t kAwaitGroupVoltage = 2;
 constexpr std::int32_t kAwaitCurrent = 3;
 constexpr std::int32_t kAwaitTemperature = 4;
 
-constexpr int kIoControlSaveInterval = 100;
+constexpr int kIoControlSaveInterval = qorv::kHistoryIntervalControl;
 constexpr std::int32_t kGroupVoltageHundredths = 2;  // "version" 2
 
 // The current sensor reports 0.1 count units on a 0..5000 scale, 2500 = 0 A,
@@ -41,7 +43,7 @@ float Battery::Get_Value(unsigned, const std::string& name) const {
 int Battery::DeviceIoControl(int code, const void* in, int in_len, void*, int, int&) {
   if (code != kIoControlSaveInterval) return 0;
   if (in == nullptr || in_len < 2) return -1;
-  std::uint16_t minutes;  // the caller's own 16-bit number, at any alignment
+  qorv::HistoryIntervalMinutes minutes;  // the caller's own number, at any alignment
   std::memcpy(&minutes, in, sizeof minutes);
   save_interval_ = minutes == 0 ? kDefaultSaveInterval : static_cast<std::int32_t>(minutes) * 60;
   return 0;
@@ -63,7 +65,7 @@ void Battery::SendRequest(unsigned char command, std::int32_t state) {
   frame[4] = GetMMCheckSum(frame + 2, 2);
   QorvSPDevice::SendData(frame, sizeof frame);
   call_state_ = state;
-  update_time_ = LocalTime();
+  update_time_ = halvex::LocalNow();
 }
 
 void Battery::ResendCurrentRequest() {
@@ -92,7 +94,7 @@ int Battery::RefreshStatus() {
 }
 
 int Battery::process(unsigned char* data, unsigned len) {
-  update_time_ = LocalTime();
+  update_time_ = halvex::LocalNow();
   if (halvex::wire::GatherChunk(msg_buf, msg_len_, data, len) ==
       halvex::wire::Gathered::kOverflow) {
     call_state_ = kIdle;

@@ -12,10 +12,11 @@
 #include "battery/battery.h"
 #include "battery/c_text.h"
 #include "battery/wire.h"
+#include "host/device_contract.h"
 
 namespace {
 
-constexpr unsigned char kMonitorAddressOffset = 0x80;
+constexpr unsigned char kMonitorAddressOffset = qorv::kBusAddressOffset;
 
 // Battery-string groups of a two-monitor cabinet: the second monitor's
 // cells are numbered from 18 in alarm texts.

@@ -15,7 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/null_controller.h"
-#include "host/plugin_library.h"
+#include "runner/hosting/plugin_library.h"
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
 #include "bench/result_summary.h"

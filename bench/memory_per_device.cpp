@@ -28,9 +28,16 @@
 #include "celldata/halvex30.h"
 #include "host/provider.h"
 
-extern "C" ProviderList get_providers();
+extern "C" std::vector<std::shared_ptr<Provider>> get_providers();
 
 namespace {
+
+// The reply buffer is a protected member of the serial base: a derived
+// class may measure it.
+struct ReplyBuffer : QorvSPDevice {
+  static constexpr std::size_t kBytes = sizeof msg_buf;
+};
+constexpr std::size_t kReplyBufferBytes = ReplyBuffer::kBytes;
 
 // Live heap bytes and blocks requested through operator new.
 struct HeapCount {
@@ -184,7 +191,7 @@ int main(int argc, char** argv) {
   std::streambuf* console = std::cout.rdbuf(&discard);
 
   auto host = std::make_shared<NullController>();
-  const ProviderList providers = get_providers();
+  const auto providers = get_providers();
   const auto provider = std::dynamic_pointer_cast<QorvSPDeviceProvider>(providers.at(0));
   {
     // First use of the log stream and the local-time zone allocate once per
@@ -195,8 +202,8 @@ int main(int argc, char** argv) {
     RunPollRound(*warm_up, replies);
   }
 
-  std::printf("sizeof(Halvex30): %zu B (host serial device %zu B, of it the reply buffer %u B)\n",
-              sizeof(Halvex30), sizeof(QorvSPDevice), QorvSPDevice::kMsgBufSize);
+  std::printf("sizeof(Halvex30): %zu B (host serial device %zu B, of it the reply buffer %zu B)\n",
+              sizeof(Halvex30), sizeof(QorvSPDevice), kReplyBufferBytes);
   const Result typical = Measure("typical", TypicalConfig(), *provider, host, count);
   const Result table =
       Measure("threshold table, 33 keys", ThresholdTableConfig(), *provider, host, count);

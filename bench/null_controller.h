@@ -7,15 +7,16 @@
 // Its clock is the host's default, the wall clock in local time, which the
 // device reads on every request, every received chunk and every query.
 //
-// FrozenClockController answers a clock that stands still, which takes the
-// C library's local-time conversion out of the measurement: what remains is
-// the plug-in's own work.
+// FrozenClockController holds the device clock still, in UTC, which takes
+// the reading of the real clock and the time-zone rules out of the
+// measurement: what remains is the plug-in's own work.
 
 #include <string>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "host/qorv_controller.h"
+#include "runner/hosting/device_clock.h"
 
 namespace halvex::bench {
 
@@ -38,12 +39,9 @@ class NullController : public QorvController {
 };
 
 class FrozenClockController : public NullController {
- public:
-  boost::posix_time::ptime LocalTime() override { return now_; }
-
  private:
-  boost::posix_time::ptime now_{boost::gregorian::date(2026, 1, 15),
-                                boost::posix_time::hours(12)};
+  hosting::DeviceClockHold clock_{
+      boost::posix_time::ptime(boost::gregorian::date(2026, 1, 15), boost::posix_time::hours(12))};
 };
 
 }  // namespace halvex::bench

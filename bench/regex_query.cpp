@@ -4,13 +4,14 @@
 #include <regex>
 #include <stdexcept>
 
+#include "battery/local_clock.h"
 #include "battery/query_errors.h"
 
 namespace halvex::bench {
 
 float RegexQueryHalvex30::Get_Value(unsigned index, const std::string& name) const {
   if (!data_ready_) throw std::out_of_range(kDataNotReady);
-  if ((LocalTime() - update_time_).total_seconds() > 60) throw std::out_of_range(kDataTimedOut);
+  if ((LocalNow() - update_time_).total_seconds() > 60) throw std::out_of_range(kDataTimedOut);
   std::smatch match;
   if (std::regex_search(name, match, std::regex("battery_(\\d+)_value"))) {
     const int cell = std::atoi(match[1].str().c_str());

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "battery/local_clock.h"
 #include "battery/query_errors.h"
 #include "battery/wire.h"
 #include "celldata/cell_name.h"
@@ -58,7 +59,7 @@ int Battery32::CellCount() const { return std::clamp<std::int32_t>(cell_count_, 
 float Battery32::Get_Value(unsigned index, const std::string& name) const {
   if (!data_ready_) throw std::out_of_range(halvex::kDataNotReady);
   // A clock set back is no reason to refuse; an age that cannot be told is.
-  const auto age = LocalTime() - data_time_;
+  const auto age = halvex::LocalNow() - data_time_;
   if (age.is_special() || age.total_seconds() > kFreshSeconds)
     throw std::out_of_range(halvex::kDataTimedOut);
   int cell;
@@ -73,7 +74,7 @@ bool Battery32::LoadFromCache(const unsigned char* image, int len) {
   group_current_ = data_.group_current;
   temperature_ = halvex::RecordTemperature(data_);
   data_ready_ = true;
-  update_time_ = LocalTime();
+  update_time_ = halvex::LocalNow();
   data_time_ = update_time_;
   return true;
 }

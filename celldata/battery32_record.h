@@ -21,6 +21,7 @@
 #include <cstring>
 #include <limits>
 
+#include "host/device_contract.h"
 #include "host/ttime.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -29,7 +30,7 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 static_assert(std::numeric_limits<float>::is_iec559, "record floats are IEEE-754 single");
 
 // Data type code under which the record is published.
-constexpr int kBattery32DataTypeCode = 5013;
+constexpr int kBattery32DataTypeCode = qorv::kBatteryRecordTypeCode;
 // Cell slots in the record, whatever the string's length.
 constexpr int kRecordCells = 32;
 
@@ -45,7 +46,7 @@ struct Battery32_Data_t {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(Battery32_Data_t) == 152, "record size");
+static_assert(sizeof(Battery32_Data_t) == qorv::kBatteryRecordSize, "record size");
 static_assert(offsetof(Battery32_Data_t, data_id) == 0, "data_id offset");
 static_assert(offsetof(Battery32_Data_t, battery_value) == 4, "battery_value offset");
 static_assert(offsetof(Battery32_Data_t, group_voltage) == 132, "group_voltage offset");

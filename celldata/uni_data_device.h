@@ -28,6 +28,7 @@
 #include <json/value.h>
 
 #include "battery/c_text.h"
+#include "battery/local_clock.h"
 #include "host/ttime.h"
 
 namespace halvex::internal {
@@ -117,7 +118,7 @@ bool UniDataDevice<Record, Base, Code>::LoadFromCache(const unsigned char* image
 template <typename Record, typename Base, int Code>
 void UniDataDevice<Record, Base, Code>::RoundDone() {
   if (!this->data_ready_) this->data_ready_ = true;
-  this->update_time_ = this->LocalTime();
+  this->update_time_ = halvex::LocalNow();
   data_time_ = this->update_time_;
   halvex::internal::StampRecord(data_, get_ttime(this->update_time_));
   this->Reset();

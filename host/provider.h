@@ -30,9 +30,3 @@ class QORV_API QorvSPDeviceProvider : public Provider {
   // A new, unconfigured serial device, owned by the caller.
   virtual QorvSPDevice* create() const = 0;
 };
-
-using ProviderList = std::vector<std::shared_ptr<Provider>>;
-
-// The signature of the one symbol a plug-in exports.
-using GetProvidersFn = ProviderList (*)();
-constexpr const char* kGetProvidersSymbol = "get_providers";

@@ -1,12 +1,6 @@
 #include "host/qorv_controller.h"
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
-
 QorvController::~QorvController() = default;
-
-boost::posix_time::ptime QorvController::LocalTime() {
-  return boost::posix_time::second_clock::local_time();
-}
 
 void QorvController::RefreshStatus(QorvSPDevice&) {}
 void QorvController::Reset(QorvVDevice&) {}

@@ -3,7 +3,7 @@
 //
 // A host process implements one QorvController and hands it to each device
 // in QorvVDevice::Init. Every host service a device uses (sending on its
-// port, peer values, publishing, history, alarm checks, the clock) is a
+// port, peer values, publishing, history, alarm checks) is a
 // base-class operation that forwards here, naming the calling device. The
 // reference host implements it for real; tests implement it by recording
 // the calls.
@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include <boost/date_time/posix_time/ptime.hpp>
-
 #include "host/rule_value.h"
 #include "host/visibility.h"
 
@@ -27,10 +25,6 @@ class QorvSPDevice;
 class QORV_API QorvController {
  public:
   virtual ~QorvController();
-
-  // Current local time, one-second resolution. The only clock devices read;
-  // the default is the wall clock (second_clock::local_time).
-  virtual boost::posix_time::ptime LocalTime();
 
   // Puts `len` bytes on the device's serial line. Returns the count sent, or
   // a negative number when the port is not open.

@@ -18,7 +18,7 @@ int QorvSPDevice::Init(std::weak_ptr<QorvController> controller, unsigned data_i
 }
 
 int QorvSPDevice::RefreshStatus() {
-  if (auto c = Controller()) c->RefreshStatus(*this);
+  if (auto c = controller_.lock()) c->RefreshStatus(*this);
   return 1;
 }
 
@@ -27,7 +27,7 @@ bool QorvSPDevice::IsProcessing() const { return false; }
 bool QorvSPDevice::IsStalled() const { return false; }
 
 int QorvSPDevice::SendData(const unsigned char* data, unsigned len) {
-  auto c = Controller();
+  auto c = controller_.lock();
   return c ? c->SendData(*this, data, len) : -1;
 }
 

@@ -10,9 +10,6 @@
 
 class QORV_API QorvSPDevice : public QorvVDevice {
  public:
-  // Room in the reply buffer; protocols use a bounded prefix of it.
-  static constexpr unsigned kMsgBufSize = 256;
-
   QorvSPDevice();
   ~QorvSPDevice() override;
 
@@ -37,12 +34,11 @@ class QORV_API QorvSPDevice : public QorvVDevice {
   virtual int OpenPort();
   virtual int ClosePort();
 
-  unsigned char Address() const { return addr_; }
-  int BaudRate() const { return baud_rate_; }
-
  protected:
   unsigned char addr_ = 0;  // bus address byte sent and expected on the wire
-  unsigned char msg_buf[kMsgBufSize] = {};
+  // Reply buffer; protocols use a bounded prefix of it. 256 bytes is this
+  // host's choice (docs/host-abi.md).
+  unsigned char msg_buf[256] = {};
   std::uint32_t msg_len_ = 0;
   std::int32_t baud_rate_ = 9600;
 };

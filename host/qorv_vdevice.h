@@ -48,8 +48,6 @@ class QORV_API QorvVDevice : public VDeviceInterface,
   // cannot be had (also when the device has no host).
   virtual float Get_SP_Value(unsigned data_id, const std::string& name);
 
-  unsigned DataId() const override;
-  std::string DeviceType() const override;
 
   // Host operations that are not virtual.
   void SaveDeviceHistory(const unsigned char* data, unsigned len);
@@ -57,14 +55,8 @@ class QORV_API QorvVDevice : public VDeviceInterface,
                       int point);
   bool CheckAOReport(const std::string& name, float value);
   bool DoBatchCheckThreshold(const std::vector<rule_value>& rules);
-  // Current local time from the host's clock; the wall clock without a host.
-  boost::posix_time::ptime LocalTime() const;
 
  protected:
-  std::shared_ptr<QorvController> Controller() const { return controller_.lock(); }
-
-  unsigned data_id_ = 0;
-  std::string device_type_;
   boost::posix_time::ptime update_time_;  // local time of the last exchange
   bool data_ready_ = false;               // values filled at least once
   bool data_changed_ = false;             // the last round changed something
@@ -76,5 +68,6 @@ class QORV_API QorvVDevice : public VDeviceInterface,
   std::map<std::string, float> threshold_values_;
 
  private:
+  friend class QorvSPDevice;  // its line operations forward to the same controller
   std::weak_ptr<QorvController> controller_;
 };

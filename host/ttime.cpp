@@ -26,18 +26,3 @@ TTime get_ttime(boost::posix_time::ptime t) {
   stamp.bytes[6] = static_cast<unsigned char>(time.seconds());
   return stamp;
 }
-
-boost::posix_time::ptime TTimeToPtime(const TTime& stamp) {
-  std::uint32_t ymd = 0;
-  for (int i = 3; i >= 0; --i) ymd = (ymd << 8) | stamp.bytes[i];
-  const unsigned year = ymd / kDateYear;
-  const unsigned month = ymd / kDateMonth % kDateMonth;
-  const unsigned day = ymd % kDateMonth;
-  const unsigned h = stamp.bytes[4], m = stamp.bytes[5], s = stamp.bytes[6];
-  if (year < 1400 || year > 9999 || h > 23 || m > 59 || s > 59) return {};
-  try {
-    return {boost::gregorian::date(year, month, day), boost::posix_time::time_duration(h, m, s)};
-  } catch (const std::out_of_range&) {  // bad month or day
-    return {};
-  }
-}

@@ -22,7 +22,3 @@ static_assert(sizeof(TTime) == 7, "the time stamp is 7 packed bytes");
 
 // Local date-time to stamp. Provided by the host process.
 QORV_API TTime get_ttime(boost::posix_time::ptime t);
-
-// Stamp back to a date-time; not-a-date-time when the stamp is all zero or
-// does not hold a valid date and time of day.
-QORV_API boost::posix_time::ptime TTimeToPtime(const TTime& stamp);

@@ -11,8 +11,8 @@ bool VDeviceInterface::LoadFromCache(const std::string& image) {
                        static_cast<int>(image.size()));
 }
 
-unsigned VDeviceInterface::DataId() const { return 0; }
-std::string VDeviceInterface::DeviceType() const { return {}; }
+unsigned VDeviceInterface::DataId() { return data_id_; }
+std::string VDeviceInterface::DeviceType() { return device_type_; }
 
 int VDeviceInterface::DeviceIoControl(int, const void*, int, void*, int, int&) { return -2; }
 

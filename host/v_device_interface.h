@@ -17,8 +17,11 @@ class QORV_API VDeviceInterface {
   virtual bool LoadFromCache(const std::string& image);
   // Restores the device from a cached record image; true when taken.
   virtual bool LoadFromCache(const unsigned char* image, int len) = 0;
-  virtual unsigned DataId() const;
-  virtual std::string DeviceType() const;
+  // The data id the host gave the device in Init, and its type string.
+  // Not const: the host's interface declares them so, and the plug-in's
+  // virtual tables refer to exactly these operations.
+  virtual unsigned DataId();
+  virtual std::string DeviceType();
   // Device-specific control request. The default knows no code: -2.
   virtual int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_len,
                               int& out_size);
@@ -34,4 +37,10 @@ class QORV_API VDeviceInterface {
   ~VDeviceInterface() = default;
   VDeviceInterface(const VDeviceInterface&) = default;
   VDeviceInterface& operator=(const VDeviceInterface&) = default;
+
+  // They live here because DataId() and DeviceType() answer from them.
+  // QorvVDevice::Init stores the data id; a device's constructors write its
+  // type string.
+  unsigned data_id_ = 0;
+  std::string device_type_;
 };

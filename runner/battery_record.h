@@ -18,11 +18,13 @@
 
 #include <boost/date_time/posix_time/ptime.hpp>
 
+#include "host/device_contract.h"
 #include "host/ttime.h"
+#include "runner/hosting/ttime_decode.h"
 
 namespace runner {
 
-inline constexpr std::size_t kRecordSize = 152;
+inline constexpr std::size_t kRecordSize = qorv::kBatteryRecordSize;
 inline constexpr std::size_t kRecordCellSlots = 32;
 
 struct BatteryRecord {

@@ -75,6 +75,6 @@ HostInstant WallClock::Now() const {
   return out;
 }
 
-ManualHostClock::ManualHostClock(boost::posix_time::ptime start) : now_(start) {}
+ManualHostClock::ManualHostClock(boost::posix_time::ptime start) : device_clock_(start) {}
 
 }  // namespace runner

@@ -1,12 +1,14 @@
 #pragma once
-// The host's local clock: the one time source devices read (through the
-// controller's LocalTime) and the time history rows and alarms are stamped
+// The host's local clock: the time history rows and alarms are stamped
 // with. Tests move a ManualHostClock instead of sleeping: a minute of
-// silence or a save interval passes in one call.
+// silence or a save interval passes in one call, for the host and, through
+// the device clock it holds, for the devices too.
 
 #include <cstdint>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
+
+#include "runner/hosting/device_clock.h"
 
 namespace runner {
 
@@ -42,16 +44,17 @@ class WallClock : public HostClock {
   HostInstant Now() const override;
 };
 
-// A clock that stands still until told to move.
+// A clock that stands still until told to move. It holds the devices'
+// clock at the same time while it exists.
 class ManualHostClock : public HostClock {
  public:
   explicit ManualHostClock(boost::posix_time::ptime start);
-  boost::posix_time::ptime LocalTime() const override { return now_; }
-  void Advance(long seconds) { now_ += boost::posix_time::seconds(seconds); }
-  void Set(boost::posix_time::ptime now) { now_ = now; }
+  boost::posix_time::ptime LocalTime() const override { return device_clock_.Get(); }
+  void Advance(long seconds) { Set(LocalTime() + boost::posix_time::seconds(seconds)); }
+  void Set(boost::posix_time::ptime now) { device_clock_.Set(now); }
 
  private:
-  boost::posix_time::ptime now_;
+  hosting::DeviceClockHold device_clock_;
 };
 
 }  // namespace runner

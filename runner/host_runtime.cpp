@@ -10,9 +10,11 @@
 #include <cstring>
 #include <system_error>
 
+#include "host/device_contract.h"
 #include "runner/bus_turns.h"
 #include "runner/host_services.h"
-#include "host/plugin_library.h"
+#include "runner/hosting/plugin_library.h"
+#include "runner/hosting/serial_settings.h"
 #include "runner/serial_port.h"
 #include "sim/port_server.h"
 
@@ -22,7 +24,7 @@ namespace {
 using std::chrono::milliseconds;
 using Steady = std::chrono::steady_clock;
 
-constexpr int kHistoryIoControl = 100;  // DeviceIoControl code: history interval, u16 minutes
+constexpr int kHistoryIoControl = qorv::kHistoryIntervalControl;
 
 }  // namespace
 
@@ -108,7 +110,7 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   slot->active_cells = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));
   slot->cell_count = slot->active_cells.empty() ? 0 : slot->active_cells.back() + 1;
   slot->alarms.SetCells(slot->active_cells);
-  const std::uint16_t minutes = static_cast<std::uint16_t>(settings.save_interval_minutes);
+  const auto minutes = static_cast<qorv::HistoryIntervalMinutes>(settings.save_interval_minutes);
   int out_size = 0;
   slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0, out_size);
   services_->Attach(*slot);
@@ -156,11 +158,11 @@ void Host::OpenLines() {
   const Steady::time_point now = Steady::now();
   for (auto& line : lines_) {
     if (line->devices.empty()) continue;
-    line->baud = line->devices.front()->device->BaudRate();
+    line->baud = hosting::BaudRate(*line->devices.front()->device);
     for (const DeviceSlot* slot : line->devices)
-      if (slot->device->BaudRate() != line->baud)
+      if (hosting::BaudRate(*slot->device) != line->baud)
         events_.Add("port " + site_.ports[line->index].name + ": " + slot->settings.name +
-                    " wants " + std::to_string(slot->device->BaudRate()) +
+                    " wants " + std::to_string(hosting::BaudRate(*slot->device)) +
                     " bit/s; the line runs at " + std::to_string(line->baud));
     line->backoff = options_.retry_first;
     TryOpen(*line, now);

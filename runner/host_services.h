@@ -9,7 +9,6 @@
 //   SendSP                the round's record: kept as the device's latest
 //   CheckThreshold        the value against the site's limits: alarms
 //   SaveDeviceHistory     the record, queued as a history row when the save policy says so
-//   LocalTime             the host clock
 
 #include <functional>
 #include <map>
@@ -43,7 +42,6 @@ class HostServices : public QorvController {
   DeviceSlot* SlotById(unsigned data_id) const;
 
   // --- QorvController ---
-  boost::posix_time::ptime LocalTime() override { return clock_.LocalTime(); }
   int SendData(QorvSPDevice& device, const unsigned char* data, unsigned len) override;
   void RefreshStatus(QorvSPDevice& device) override;
   float Get_SP_Value(unsigned data_id, const std::string& name) override;

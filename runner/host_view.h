@@ -11,6 +11,7 @@
 
 #include <boost/date_time/posix_time/ptime.hpp>
 
+#include "host/device_contract.h"
 #include "runner/alarm_book.h"
 #include "runner/device_slot.h"
 #include "runner/history_writer.h"
@@ -19,8 +20,8 @@
 namespace runner {
 
 // The device's answers to a query that fails, by meaning.
-inline constexpr const char* kNotReadyText = "数据未就绪";
-inline constexpr const char* kTimedOutText = "数据已超时";
+inline constexpr const char* kNotReadyText = qorv::kDataNotReadyText;
+inline constexpr const char* kTimedOutText = qorv::kDataTimedOutText;
 
 enum class DataState {
   kFresh,     // the device answers its queries

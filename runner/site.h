@@ -13,6 +13,7 @@
 
 #include <json/value.h>
 
+#include "host/device_contract.h"
 #include "runner/limits.h"
 #include "sim/bus.h"
 
@@ -48,7 +49,9 @@ struct DeviceSettings {
   unsigned save_interval_minutes = 0;   // history interval in force for this device
   std::vector<unsigned> peer_ids;       // data ids whose group voltage it adds
 
-  std::uint8_t WireAddress() const { return static_cast<std::uint8_t>(address + 0x80); }
+  std::uint8_t WireAddress() const {
+    return static_cast<std::uint8_t>(address + qorv::kBusAddressOffset);
+  }
 };
 
 struct Site {

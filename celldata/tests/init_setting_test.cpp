@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runner/hosting/serial_settings.h"
 #include "string_rig.h"
 
 namespace {
@@ -53,7 +54,7 @@ TEST(InitSetting, ModeAndThresholdTable) {
     EXPECT_EQ(rig.dev.signal_ids_, c.ids);
     EXPECT_EQ(rig.dev.signal_names_, c.names);
     EXPECT_EQ(rig.dev.threshold_levels_.count("c"), c.ids.count("c"));
-    EXPECT_EQ(rig.dev.Address(), 0x01) << "the base's settings follow";
+    EXPECT_EQ(hosting::BusAddress(rig.dev), 0x01) << "the base's settings follow";
   }
 }
 
@@ -68,7 +69,7 @@ TEST(InitSetting, JsonErrorsStopBeforeTheBaseSettings) {
     testing::internal::CaptureStdout();
     EXPECT_THROW(rig.dev.InitSetting(setting), Json::LogicError);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(rig.dev.Address(), kMonitor);
+    EXPECT_EQ(hosting::BusAddress(rig.dev), kMonitor);
   }
 }
 

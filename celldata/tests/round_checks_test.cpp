@@ -32,21 +32,27 @@ TEST(RoundChecks, ChangedDataAgainstThePreviousRound) {
   Json::Value app;
   app["battery_type"] = 6;  // millivolt readings
   Rig<> rig(app);
+  // Each round moves one cell from where the last round left it.
   const struct {
     const char* name;
-    std::uint16_t cell7, group;
+    int cell;
+    std::uint16_t reading, group;
     bool changed;
   } rounds[] = {
-      {"first round against the zeroed record", 6000, 500, true},
-      {"cell 0.049 V away", 6049, 500, false},
-      {"cell 0.06 V away from the last round", 6109, 500, true},
-      {"string 0.1 V away", 6109, 501, true},
-      {"nothing moved", 6109, 501, false},
+      {"first round against the zeroed record", 7, 6000, 500, true},
+      {"cell 0.049 V away", 7, 6049, 500, false},
+      {"cell 0.06 V away from the last round", 7, 6109, 500, true},
+      {"string 0.1 V away", 7, 6109, 501, true},
+      {"nothing moved", 7, 6109, 501, false},
+      {"only the first cell 0.06 V away", 0, 6060, 501, true},
+      {"only the first cell 0.049 V away", 0, 6109, 501, false},
+      {"only the last cell 0.06 V away", 29, 6060, 501, true},
+      {"only the last cell 0.049 V away", 29, 6011, 501, false},
   };
+  Readings cells = Same(30, 6000);
   for (const auto& r : rounds) {
     SCOPED_TRACE(r.name);
-    Readings cells = Same(30, 6000);
-    cells[7] = r.cell7;
+    cells[r.cell] = r.reading;
     rig.Round(cells, r.group);
     EXPECT_EQ(rig.dev.data_changed_, r.changed);
   }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "battery/query_errors.h"
 #include "string_rig.h"
 
 namespace {
@@ -21,8 +20,8 @@ std::string Answer(const Probe<Halvex30>& dev, const std::string& name) {
 
 TEST(ValueQuery, NamesAfterARound) {
   Rig<> rig;
-  EXPECT_EQ(Answer(rig.dev, "group_voltage"), halvex::kDataNotReady);
-  EXPECT_EQ(Answer(rig.dev, "battery_0_value"), halvex::kDataNotReady);
+  EXPECT_EQ(Answer(rig.dev, "group_voltage"), "数据未就绪");
+  EXPECT_EQ(Answer(rig.dev, "battery_0_value"), "数据未就绪");
   Readings cells = Same(30, 1200);
   cells[29] = 1329;
   rig.Round(cells);
@@ -31,9 +30,9 @@ TEST(ValueQuery, NamesAfterARound) {
     std::string answer;
   } cases[] = {
       {"battery_0_value", std::to_string(12.0f)},  {"x_battery_29_value_y", std::to_string(13.29f)},
-      {"battery_30_value", halvex::kNotSupported}, {"battery_4294967296_value", halvex::kNotSupported},
+      {"battery_30_value", "不支持变量"}, {"battery_4294967296_value", "不支持变量"},
       {"group_voltage", std::to_string(50.0f)},    {"group_current", std::to_string(12.3f)},
-      {"temperature", std::to_string(26.0f)},      {"Temperature", halvex::kNotSupported},
+      {"temperature", std::to_string(26.0f)},      {"Temperature", "不支持变量"},
   };
   for (const auto& c : cases) EXPECT_EQ(Answer(rig.dev, c.name), c.answer) << c.name;
 }
@@ -49,7 +48,7 @@ TEST(ValueQuery, DataOfASilentMonitorGoesStaleAfter60Seconds) {
   peer_app["group_voltage"].append(7);
   Rig<> peer(peer_app, 8);
   peer.host->SetPeerDevice(7, &rig.dev);
-  const auto round_time = rig.host->now;
+  const boost::posix_time::ptime round_time = rig.host->now;
   for (int age : {10, 20, 30, 40, 50, 60, 61}) {
     SCOPED_TRACE(age);
     rig.host->now = round_time + boost::posix_time::seconds(age);
@@ -57,8 +56,8 @@ TEST(ValueQuery, DataOfASilentMonitorGoesStaleAfter60Seconds) {
     rig.Feed({0x00, 0x13});
     EXPECT_EQ(rig.dev.update_time_, rig.host->now) << "the host still sees exchanges";
     const bool fresh = age <= 60;
-    EXPECT_EQ(Answer(rig.dev, "battery_3_value"), fresh ? std::to_string(12.0f) : halvex::kDataTimedOut);
-    EXPECT_EQ(Answer(rig.dev, "group_voltage"), fresh ? std::to_string(50.0f) : halvex::kDataTimedOut);
+    EXPECT_EQ(Answer(rig.dev, "battery_3_value"), fresh ? std::to_string(12.0f) : "数据已超时");
+    EXPECT_EQ(Answer(rig.dev, "group_voltage"), fresh ? std::to_string(50.0f) : "数据已超时");
     if (age < 60) continue;
     peer.host->Clear();
     peer.host->now = rig.host->now;
@@ -86,7 +85,7 @@ TEST(ValueQuery, CacheImageOfExactly152BytesIsTakenWithoutARound) {
     wrong.resize(len);
     EXPECT_FALSE(rig.dev.LoadFromCache(wrong.data(), static_cast<int>(len))) << len;
     EXPECT_FALSE(rig.dev.LoadFromCache(nullptr, 152));
-    EXPECT_EQ(Answer(rig.dev, "group_voltage"), halvex::kDataNotReady);
+    EXPECT_EQ(Answer(rig.dev, "group_voltage"), "数据未就绪");
   }
   Rig<> rig;
   EXPECT_TRUE(rig.dev.LoadFromCache(std::string(image.begin(), image.end())));
@@ -97,7 +96,7 @@ TEST(ValueQuery, CacheImageOfExactly152BytesIsTakenWithoutARound) {
   EXPECT_EQ(Answer(rig.dev, "temperature"), std::to_string(temperature));
   EXPECT_EQ(rig.dev.cell_voltages_[5], 0.0f);
   rig.host->Advance(61);
-  EXPECT_EQ(Answer(rig.dev, "battery_5_value"), halvex::kDataTimedOut);
+  EXPECT_EQ(Answer(rig.dev, "battery_5_value"), "数据已超时");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "host/ttime.h"
+#include "runner/hosting/ttime_decode.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/plugin_library.h"
+#include "runner/hosting/plugin_library.h"
 
 #include "runner/replay/replayer.h"
 #include "runner/replay/scenario.h"

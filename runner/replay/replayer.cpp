@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "runner/hosting/serial_settings.h"
 #include "runner/replay/record_text.h"
 
 namespace halvex::replay {
@@ -109,8 +110,8 @@ void Replayer::Create(const Action& a) {
     host_setting["address"] = static_cast<Json::UInt>(a.number);
     const int r = d.object->Init(host_, a.id, host_setting);
     return std::to_string(r) + " type=" + d.object->DeviceType() +
-           " addr=" + ByteText(d.object->Address()) +
-           " baud=" + std::to_string(d.object->BaudRate());
+           " addr=" + ByteText(hosting::BusAddress(*d.object)) +
+           " baud=" + std::to_string(hosting::BaudRate(*d.object));
   });
   if (!d.object) Fail("the plug-in could not create a device");
   host_->SetPeerDevice(a.id, d.object.get());
@@ -141,7 +142,7 @@ void Replayer::Configure(const Action& a) {
   Device& d = Current();
   Step(Prefix(d) + "configure", [&] {
     const int r = d.object->InitSetting(a.config);
-    return std::to_string(r) + " addr=" + ByteText(d.object->Address());
+    return std::to_string(r) + " addr=" + ByteText(hosting::BusAddress(*d.object));
   });
 }
 

@@ -16,7 +16,7 @@
 
 #include "runner/demo_site.h"
 #include "runner/host_runtime.h"
-#include "host/plugin_library.h"
+#include "runner/hosting/plugin_library.h"
 #include "sim_line.h"
 
 namespace runner {

@@ -9,10 +9,11 @@ cd "$(dirname "$0")/../.."
 started=$SECONDS
 trap 'echo "mipsel stage: $((SECONDS - started)) s"' EXIT
 
-# Stripped size of halvex_30.so built by the mipsel preset (MinSizeRel), plus
-# about 10% headroom. docs/target.md records the measurement behind it;
-# raise the two together, and only for a reason.
-plugin_size_budget=54000
+# Stripped size of halvex_30.so built by the mipsel preset (MinSizeRel, section
+# garbage collection and LTO), 44 396 B, plus about 3.5% headroom.
+# docs/target.md records the measurement behind it; raise the two together,
+# and only for a reason.
+plugin_size_budget=46000
 
 # Imports that a glibc toolchain leaves in the plug-in but that are not C
 # library calls of ours, so a musl build does without them:

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include "host/device_contract.h"
 #include "sim/config_error.h"
 
 namespace sim {
@@ -24,7 +25,7 @@ const KeySet kFaultSettingKeys = {"noise_max_bytes",    "split_max_chunks", "spl
 const KeySet kBusKeys = {"seed", "pace"};
 const KeySet kEventKeys = {"type", "at_s", "for_s", "ramp_s", "cell", "volts", "amps", "celsius"};
 
-constexpr uint8_t kDeviceAddressOffset = 0x80;  // configured address 1 is 0x81 on the wire
+constexpr uint8_t kDeviceAddressOffset = qorv::kBusAddressOffset;  // address 1 is 0x81 on the wire
 constexpr double kDropBelowWindow = 0.95;       // default cell_drop target: 5 % under the window
 
 KeySet FaultKeys() {

@@ -25,7 +25,8 @@ if(NOT found_entry)
 endif()
 
 # Writable objects: crt bookkeeping, exception-handling references and the
-# standard streams' initialiser are the toolchain's.
+# standard streams' initialiser are the toolchain's (link-time optimisation
+# renames the latter's local copy with a .lto_priv.N suffix).
 execute_process(COMMAND ${OBJDUMP} -t ${PLUGIN} OUTPUT_VARIABLE table RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${PLUGIN}")
@@ -34,7 +35,7 @@ string(REGEX MATCHALL "[^\n]+" lines "${table}")
 foreach(line IN LISTS lines)
   if(line MATCHES " O \\.(s?data|s?bss)[ \t]+[0-9a-f]+[ \t]+(.*)$")
     set(symbol "${CMAKE_MATCH_2}")
-    if(NOT symbol MATCHES "^(completed\\.[0-9]+|__dso_handle|__TMC_END__|DW\\.ref\\..*|_ZStL8__ioinit)$")
+    if(NOT symbol MATCHES "^(completed\\.[0-9]+|__dso_handle|__TMC_END__|DW\\.ref\\..*|_ZStL8__ioinit(\\.lto_priv\\.[0-9]+)?)$")
       message(SEND_ERROR "writable state in the plug-in: ${symbol}")
     endif()
   endif()

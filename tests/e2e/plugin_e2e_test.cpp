@@ -4,7 +4,10 @@
 // expected record images are encoded here from the wire and record formats.
 #include <dlfcn.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -13,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
 #include "host/provider.h"
 #include "host/ttime.h"
+#include "runner/hosting/plugin_library.h"
 #include "tests/support/recording_controller.h"
 
 namespace {
@@ -124,9 +129,10 @@ TEST(PluginEndToEnd, LoadConfigurePollQueryAndUnload) {
   const std::size_t threads = ThreadCount();
   void* library = dlopen(HALVEX30_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
-  auto get_providers = reinterpret_cast<GetProvidersFn>(dlsym(library, kGetProvidersSymbol));
+  auto get_providers =
+      reinterpret_cast<qorv::GetProvidersFn>(dlsym(library, qorv::kGetProvidersSymbol));
   ASSERT_NE(get_providers, nullptr) << dlerror();
-  ProviderList providers = get_providers();
+  qorv::ProviderList providers = get_providers();
   ASSERT_EQ(providers.size(), 1u);
   EXPECT_EQ(ThreadCount(), threads) << "the plug-in starts no threads";
   EXPECT_NE(get_providers().at(0), providers[0]) << "a fresh provider per call";
@@ -189,6 +195,73 @@ TEST(PluginEndToEnd, LoadConfigurePollQueryAndUnload) {
   providers.clear();
   EXPECT_EQ(dlclose(library), 0) << dlerror();
   EXPECT_EQ(dlopen(HALVEX30_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "library unloaded";
+}
+
+TEST(PluginLoader, RefusesAPluginThatImportsAHostFunctionTheInterfaceLacks) {
+  try {
+    qorv::PluginLibrary plugin(EXTRA_IMPORT_PLUGIN_PATH);
+    FAIL() << "loaded a plug-in with an unresolved host import";
+  } catch (const qorv::PluginError& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("cannot load plug-in"), std::string::npos) << what;
+    EXPECT_NE(what.find("undefined symbol: _ZNK11QorvVDevice9LocalTimeEv"), std::string::npos)
+        << what;
+  }
+}
+
+// The clock the loaded plug-in reads is the one this process holds, in any
+// time zone the machine has, and the zone comes back when the hold ends.
+TEST(DeviceClock, ALoadedPluginStampsItsRecordWithTheHeldLocalTime) {
+  using boost::posix_time::time_from_string;
+  struct Case {
+    const char* name;
+    const char* zone;  // nullptr: TZ unset
+    const char* held;
+  } cases[] = {
+      {"machine in UTC", "UTC0", "2031-05-06 07:08:09"},
+      {"machine east of UTC", "CST-8", "2026-12-31 23:59:59"},
+      {"machine west of UTC, summer time", "EST5EDT,M3.2.0,M11.1.0", "2027-07-04 02:30:00"},
+      {"TZ unset", nullptr, "2000-02-29 00:00:00"},
+  };
+  qorv::PluginLibrary plugin(HALVEX30_PLUGIN_PATH);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.zone) setenv("TZ", c.zone, 1); else unsetenv("TZ");
+    tzset();
+    {
+      auto host = std::make_shared<RecordingController>();
+      host->now = time_from_string(c.held);
+      std::unique_ptr<QorvSPDevice> device = plugin.CreateDevice();
+      Json::Value address;
+      address["address"] = 1;
+      device->Init(host, kDataId, address);
+      device->InitSetting(Json::Value(Json::objectValue));
+      const Round round = MakeRound(0);
+      testing::internal::CaptureStdout();
+      device->RefreshStatus();
+      Bytes cells = Reply(round.cells);
+      device->process(cells.data(), static_cast<unsigned>(cells.size()));
+      for (std::uint16_t scalar : {round.group, round.current, round.temperature}) {
+        Bytes reply = Reply({scalar});
+        device->process(reply.data(), static_cast<unsigned>(reply.size()));
+      }
+      testing::internal::GetCapturedStdout();
+      const auto published = host->CallsOf(HostCall::Kind::kSendSP);
+      ASSERT_EQ(published.size(), 1u);
+      const TTime stamp = get_ttime(time_from_string(c.held));
+      EXPECT_EQ(Bytes(published[0].bytes.end() - 7, published[0].bytes.end()),
+                Bytes(stamp.bytes, stamp.bytes + 7));
+    }
+    const char* zone = std::getenv("TZ");
+    EXPECT_EQ(zone ? std::string(zone) : "unset", c.zone ? c.zone : "unset");
+    EXPECT_LT(std::labs(static_cast<long>(std::time(nullptr) -
+                                          std::chrono::system_clock::to_time_t(
+                                              std::chrono::system_clock::now()))),
+              2L)
+        << "released, the clock runs in real time";
+  }
+  unsetenv("TZ");
+  tzset();
 }
 
 }  // namespace

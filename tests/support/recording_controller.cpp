@@ -55,7 +55,7 @@ std::string HostCall::ToString() const {
 }
 
 RecordingController::RecordingController()
-    : now(boost::gregorian::date(2026, 12, 7), boost::posix_time::hours(12)) {}
+    : now(boost::posix_time::ptime(boost::gregorian::date(2026, 12, 7), boost::posix_time::hours(12))) {}
 
 void RecordingController::SetPeerValue(unsigned id, const std::string& name, float value) {
   peer_answers_[{id, name}] = PeerAnswer{false, value};

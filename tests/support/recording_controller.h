@@ -1,6 +1,6 @@
 #pragma once
 // A host controller for tests: records every call a device makes, in order,
-// and answers from a script (peer values or throws, a movable clock, the
+// and answers from a script (peer values or throws, the devices' clock, the
 // results of the host's checks). Transcript() renders the calls as lines so
 // that a test reads as the exchange it expects.
 
@@ -14,8 +14,28 @@
 
 #include "host/qorv_controller.h"
 #include "host/v_device_interface.h"
+#include "runner/hosting/device_clock.h"
 
 namespace halvex::testing {
+
+// The devices' local time as a test sets it. Setting or advancing it holds
+// the process's device clock (runner/hosting/device_clock.h) at the new
+// time, which is what every device reads next.
+class DeviceTime {
+ public:
+  explicit DeviceTime(boost::posix_time::ptime start) : hold_(start) {}
+  DeviceTime& operator=(boost::posix_time::ptime local) {
+    hold_.Set(local);
+    return *this;
+  }
+  DeviceTime& operator=(const DeviceTime& other) { return *this = other.Get(); }
+  DeviceTime& operator+=(boost::posix_time::time_duration step) { return *this = Get() + step; }
+  boost::posix_time::ptime Get() const { return hold_.Get(); }
+  operator boost::posix_time::ptime() const { return Get(); }
+
+ private:
+  hosting::DeviceClockHold hold_;
+};
 
 struct HostCall {
   enum class Kind {
@@ -51,7 +71,7 @@ class RecordingController : public QorvController {
   RecordingController();
 
   // --- the script ---
-  boost::posix_time::ptime now;  // what LocalTime answers
+  DeviceTime now;  // the local time devices read
   void Advance(long seconds) { now += boost::posix_time::seconds(seconds); }
   void SetPeerValue(unsigned id, const std::string& name, float value);
   void SetPeerThrows(unsigned id, const std::string& name);
@@ -73,7 +93,6 @@ class RecordingController : public QorvController {
   void Clear() { calls.clear(); }
 
   // --- QorvController ---
-  boost::posix_time::ptime LocalTime() override { return now; }
   int SendData(QorvSPDevice& device, const unsigned char* data, unsigned len) override;
   void RefreshStatus(QorvSPDevice& device) override;
   void Reset(QorvVDevice& device) override;

@@ -14,20 +14,25 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/provider.h"
 #include "host/qorv_spdevice.h"
-#include "host/visibility.h"
 
 namespace qorv {
 
+// What a plug-in's one exported symbol returns, and its signature.
+using ProviderList = std::vector<std::shared_ptr<Provider>>;
+using GetProvidersFn = ProviderList (*)();
+constexpr const char* kGetProvidersSymbol = "get_providers";
+
 // The plug-in could not be loaded or offers no serial-device provider.
-class QORV_API PluginError : public std::runtime_error {
+class PluginError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-class QORV_API PluginLibrary {
+class PluginLibrary {
  public:
   // dlopen()s `path`, calls get_providers and keeps the serial-device
   // provider. Throws PluginError naming the path and dlerror()'s text.

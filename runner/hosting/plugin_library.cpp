@@ -1,4 +1,4 @@
-#include "host/plugin_library.h"
+#include "runner/hosting/plugin_library.h"
 
 #include <dlfcn.h>
 
