@@ -50,7 +50,9 @@ CellSpan SpanOf(const std::optional<DeviceInfo>& info) {
 
 std::string RowCsvHeader(const CellSpan& span) {
   std::string header = "time,data_id,reason";
-  for (int k = 0; k < span.count; ++k) header += ",cell_" + std::to_string(span.first + k);
+  // Columns keep the database's names, cell_1 for the device's cell 0, so
+  // that scripts read every device's export alike.
+  for (int k = 0; k < span.count; ++k) header += ",cell_" + std::to_string(k + 1);
   return header + ",group_voltage,group_current,temperature";
 }
 

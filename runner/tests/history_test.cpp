@@ -206,8 +206,8 @@ TEST_F(HistoryStoreTest, CsvAndTableShowTheCellsTheDeviceHasByTheirNumbersInTheS
     const char* absent;
   };
   const Case cases[] = {
-      {"header numbers the 24 cells from 7", "-", "reason,cell_7,cell_8,", "cell_6,"},
-      {"header ends at the device's last cell", "-", ",cell_30,group_voltage", "cell_31"},
+      {"header keeps the column names", "-", "reason,cell_1,cell_2,", "cell_0,"},
+      {"header ends at the device's last cell", "-", ",cell_24,group_voltage", "cell_25"},
       {"the row has 24 cells", "-", ",13.230,399.500", ",13.240,"},
       {"the table names the lowest cell by its number", "", "11.900 #10", "0.000"},
   };
