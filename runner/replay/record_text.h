@@ -6,9 +6,9 @@
 
 #include <boost/date_time/posix_time/ptime.hpp>
 
-#include "runner/battery_record.h"
+#include "runner/history/battery_record.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 
 // "2026-12-07 12:00:00"; "-" for a time that is not a date.
 std::string TimeText(const boost::posix_time::ptime& t);
@@ -17,4 +17,4 @@ std::string TimeText(const boost::posix_time::ptime& t);
 // All 32 cell slots are shown, so a device that writes beyond its string shows.
 std::string RecordText(const runner::BatteryRecord& record);
 
-}  // namespace halvex::replay
+}  // namespace runner::replay
