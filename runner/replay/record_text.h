@@ -1,5 +1,5 @@
 #pragma once
-// A battery string's data record (runner/battery_record.h), as the device
+// A battery string's data record (runner/history/battery_record.h), as the device
 // publishes it and hands it to history, as one transcript line.
 
 #include <string>
