@@ -46,8 +46,6 @@ class LinkWatch {
   void RoundPublished(TimePoint now);
   void TimedOut() { ++counters_.timeouts; }
 
-  // True from a frame sent until process() says no reply is awaited.
-  bool awaiting() const { return awaiting_; }
   const LinkCounters& counters() const { return counters_; }
 
  private:

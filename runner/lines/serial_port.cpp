@@ -33,11 +33,6 @@ constexpr int kWriteWaitMs = 100;
 
 }  // namespace
 
-bool IsSupportedBaud(int baud) {
-  speed_t code;
-  return SpeedCode(baud, code);
-}
-
 SerialPort::SerialPort(std::string path, int baud) : path_(std::move(path)) {
   speed_t speed;
   if (!SpeedCode(baud, speed)) {

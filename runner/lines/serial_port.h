@@ -49,7 +49,4 @@ class SerialPort {
   std::string error_;
 };
 
-// True for the speeds termios can set (1200 .. 230400 bit/s).
-bool IsSupportedBaud(int baud);
-
 }  // namespace runner

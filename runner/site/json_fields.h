@@ -32,7 +32,6 @@ class Fields {
   bool Has(const char* key) const;
   const Json::Value& Get(const char* key) const { return object_[key]; }
   std::string Where(const char* key) const { return Member(where_, key); }
-  const std::string& where() const { return where_; }
 
   std::string String(const char* key) const;  // required, non-empty
   std::optional<std::string> OptionalString(const char* key) const;

@@ -28,7 +28,6 @@ class OutputSplit {
   int Columns() const;
   // The terminal's height, or 0 when it has none.
   int Rows() const;
-  const std::string& log_path() const { return log_path_; }
 
   // Once the log has reached `max_bytes`, moves it to "<log>.1" (older ones
   // to ".2" .. ".<keep>", the oldest dropped) and sends fd 1 to a fresh
