@@ -23,48 +23,48 @@ std::string DescribeAlarm(const std::string& device, const AlarmChange& c) {
          " " + Volts(c.value) + relation + Volts(c.limit);
 }
 
-HostServices::HostServices(const HostClock& clock, EventLog& events, HistoryWriter* history,
+DeviceController::DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
                            LineWriter write_line)
     : clock_(clock), events_(events), history_(history), write_line_(std::move(write_line)) {}
 
-void HostServices::Attach(DeviceSlot& slot) {
+void DeviceController::Attach(DeviceSlot& slot) {
   by_device_[slot.device.get()] = &slot;
   by_id_[slot.settings.data_id] = &slot;
 }
 
-void HostServices::DetachAll() {
+void DeviceController::DetachAll() {
   by_device_.clear();
   by_id_.clear();
 }
 
-DeviceSlot* HostServices::SlotOf(const QorvVDevice& device) const {
+DeviceSlot* DeviceController::SlotOf(const QorvVDevice& device) const {
   auto it = by_device_.find(&device);
   return it == by_device_.end() ? nullptr : it->second;
 }
 
-DeviceSlot* HostServices::SlotById(unsigned data_id) const {
+DeviceSlot* DeviceController::SlotById(unsigned data_id) const {
   auto it = by_id_.find(data_id);
   return it == by_id_.end() ? nullptr : it->second;
 }
 
-int HostServices::SendData(QorvSPDevice& device, const unsigned char* data, unsigned len) {
+int DeviceController::SendData(QorvSPDevice& device, const unsigned char* data, unsigned len) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr) return -1;
   slot->link.FrameSent(data, len);
   return write_line_(*slot, data, len);
 }
 
-void HostServices::RefreshStatus(QorvSPDevice& device) {
+void DeviceController::RefreshStatus(QorvSPDevice& device) {
   if (DeviceSlot* slot = SlotOf(device)) slot->link.CycleStarted(std::chrono::steady_clock::now());
 }
 
-float HostServices::Get_SP_Value(unsigned data_id, const std::string& name) {
+float DeviceController::Get_SP_Value(unsigned data_id, const std::string& name) {
   DeviceSlot* slot = SlotById(data_id);
   if (slot == nullptr) throw std::out_of_range("no device with data id " + std::to_string(data_id));
   return slot->device->Get_Value(0, name);
 }
 
-void HostServices::SendSP(QorvVDevice& device, int, const unsigned char* data, unsigned len,
+void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* data, unsigned len,
                           bool) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr || data == nullptr) return;
@@ -74,7 +74,7 @@ void HostServices::SendSP(QorvVDevice& device, int, const unsigned char* data, u
   ++published_;
 }
 
-void HostServices::SaveDeviceHistory(QorvVDevice& device, const unsigned char* data,
+void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned char* data,
                                      unsigned len) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr) return;
@@ -96,7 +96,7 @@ void HostServices::SaveDeviceHistory(QorvVDevice& device, const unsigned char* d
     save_policy_.Dropped(slot->settings.data_id, now.local);
 }
 
-void HostServices::CheckThreshold(QorvVDevice& device, const std::string& name,
+void DeviceController::CheckThreshold(QorvVDevice& device, const std::string& name,
                                   const std::string& text, const float& value, int point) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr) return;
@@ -106,7 +106,7 @@ void HostServices::CheckThreshold(QorvVDevice& device, const std::string& name,
   }
 }
 
-void HostServices::Announce(const DeviceSlot& slot, const AlarmChange& change) {
+void DeviceController::Announce(const DeviceSlot& slot, const AlarmChange& change) {
   events_.Add(DescribeAlarm(slot.settings.name, change));
   if (history_ == nullptr) return;
   HistoryJob job;
@@ -118,7 +118,7 @@ void HostServices::Announce(const DeviceSlot& slot, const AlarmChange& change) {
   history_->Add(std::move(job));  // a refusal is counted lost and shown with the store
 }
 
-std::size_t HostServices::TakePublished() {
+std::size_t DeviceController::TakePublished() {
   const std::size_t n = published_;
   published_ = 0;
   return n;

@@ -24,14 +24,14 @@
 
 namespace runner {
 
-class HostServices : public QorvController {
+class DeviceController : public QorvController {
  public:
   // Puts a frame on the slot's line; the count written, or -1 when the line
   // is down.
   using LineWriter = std::function<int(DeviceSlot&, const unsigned char*, unsigned)>;
 
   // `history` may be null: nothing is kept.
-  HostServices(const HostClock& clock, EventLog& events, HistoryWriter* history,
+  DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
                LineWriter write_line);
 
   // Makes a configured device known by its object and its data id.

@@ -68,7 +68,7 @@ void Host::Start() {
   if (options_.keep_history)
     history_ = std::make_unique<HistoryWriter>(HistoryStore::Open(site_.history_db),
                                                options_.history);
-  services_ = std::make_shared<HostServices>(
+  controller_ = std::make_shared<DeviceController>(
       clock_, events_, history_.get(),
       [this](DeviceSlot& slot, const unsigned char* data, unsigned len) {
         return WriteLine(slot, data, len);
@@ -99,7 +99,7 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   slot->device = plugin_->CreateDevice();
   Json::Value host_setting(Json::objectValue);
   host_setting["address"] = settings.address;
-  slot->device->Init(services_, settings.data_id, host_setting);
+  slot->device->Init(controller_, settings.data_id, host_setting);
   try {
     slot->device->InitSetting(settings.config);
   } catch (const std::exception& e) {
@@ -113,7 +113,7 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   const auto minutes = static_cast<qorv::HistoryIntervalMinutes>(settings.save_interval_minutes);
   int out_size = 0;
   slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0, out_size);
-  services_->Attach(*slot);
+  controller_->Attach(*slot);
   if (history_) {
     HistoryStore* store = history_->store();
     if (auto image = store ? store->LastRecord(settings.data_id) : std::nullopt) {
@@ -224,7 +224,7 @@ int Host::WriteLine(DeviceSlot& slot, const unsigned char* data, unsigned len) {
 void Host::Stop() {
   if (!started_) return;
   started_ = false;
-  if (services_) services_->DetachAll();
+  if (controller_) controller_->DetachAll();
   slots_.clear();
   plugin_.reset();
   if (history_) {
@@ -391,7 +391,7 @@ void Host::ReportRound() {
   ++rounds_reported_;
   NoteDataStates();
   NoteStoreState();
-  const RoundReport report{round_, services_->TakePublished()};
+  const RoundReport report{round_, controller_->TakePublished()};
   if (on_round_) on_round_(report);
 }
 

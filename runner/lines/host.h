@@ -149,7 +149,7 @@ class Host {
   bool store_failing_told_ = false;
   std::uint64_t store_lost_told_ = 0;
   std::unique_ptr<qorv::PluginLibrary> plugin_;
-  std::shared_ptr<class HostServices> services_;
+  std::shared_ptr<class DeviceController> controller_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;
   std::vector<std::unique_ptr<Line>> lines_;
 
