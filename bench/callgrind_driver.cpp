@@ -16,10 +16,12 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "bench/null_controller.h"
+#include "runner/recording/output_capture.h"
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
 
@@ -74,9 +76,9 @@ int Repeat(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace halvex::bench;
   const int repeat = Repeat(argc, argv);
-  std::filebuf discard;  // the devices' log lines go nowhere
-  discard.open("/dev/null", std::ios::out);
-  std::streambuf* console = std::cout.rdbuf(&discard);
+  // The devices' log lines go nowhere.
+  std::optional<runner::recording::QuietCout> quiet;
+  quiet.emplace(runner::recording::QuietCout::WriteCost::kKept);
 
   Rig wall = MakeRig<NullController>(DevicePtr(LinkedProvider().create()));
   Rig frozen = MakeRig<FrozenClockController>(DevicePtr(LinkedProvider().create()));
@@ -95,7 +97,7 @@ int main(int argc, char** argv) {
   Count("regex_baseline_query_cell", repeat, [&] { sink = QueryOrZero(*baseline.device, cell); });
   (void)sink;
 
-  std::cout.rdbuf(console);
+  quiet.reset();
   std::cout << "measured " << repeat << " of each operation\n";
   return 0;
 }

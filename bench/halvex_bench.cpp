@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/null_controller.h"
+#include "runner/recording/output_capture.h"
 #include "runner/hosting/plugin_library.h"
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
@@ -176,10 +178,8 @@ int main(int argc, char** argv) {
   // The plug-in logs a line per round and flushes it. Those lines go to
   // /dev/null, still one write(2) each as on the controller; the report goes
   // to the real standard output.
-  std::ostream console(std::cout.rdbuf());
-  std::filebuf discard;
-  discard.open("/dev/null", std::ios::out);
-  std::cout.rdbuf(&discard);
+  runner::recording::QuietCout quiet(runner::recording::QuietCout::WriteCost::kKept);
+  std::ostream console(quiet.console());
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -196,6 +196,5 @@ int main(int argc, char** argv) {
   for (const std::string& line : SummaryLines(reporter.CpuNanoseconds())) console << line << "\n";
   for (const std::string& failure : reporter.Failures()) console << "FAILED " << failure << "\n";
   console.flush();
-  std::cout.rdbuf(console.rdbuf());
   return reporter.Failures().empty() ? 0 : 1;
 }

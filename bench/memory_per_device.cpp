@@ -19,11 +19,13 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "bench/null_controller.h"
+#include "runner/recording/output_capture.h"
 #include "bench/poll_round.h"
 #include "celldata/halvex30.h"
 #include "host/provider.h"
@@ -186,9 +188,8 @@ int main(int argc, char** argv) {
   using namespace halvex::bench;
   const long count = DeviceCount(argc, argv);
   // The devices' log lines go nowhere.
-  std::filebuf discard;
-  discard.open("/dev/null", std::ios::out);
-  std::streambuf* console = std::cout.rdbuf(&discard);
+  std::optional<runner::recording::QuietCout> quiet;
+  quiet.emplace(runner::recording::QuietCout::WriteCost::kKept);
 
   auto host = std::make_shared<NullController>();
   const auto providers = get_providers();
@@ -208,7 +209,7 @@ int main(int argc, char** argv) {
   const Result table =
       Measure("threshold table, 33 keys", ThresholdTableConfig(), *provider, host, count);
   PrintTableHoldings(host);
-  std::cout.rdbuf(console);
+  quiet.reset();
   // The budget holds for the typical configuration; a threshold table costs
   // what its keys cost and is reported, not judged.
   return typical.sound && table.sound && typical.per_device <= kBudgetBytes ? 0 : 1;

@@ -12,7 +12,7 @@ namespace halvex::fuzz {
 namespace {
 
 namespace wire = halvex::wire;
-using testing::HostCall;
+using runner::recording::HostCall;
 
 constexpr int kCells = 30;  // a Halvex30 string
 constexpr int kRecordSize = 152;
@@ -68,7 +68,7 @@ bool Plausible(const DeviceProbe& d, float volts) {
   return volts == 0.0f || (volts >= scale.low && volts <= scale.high);
 }
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) { return testing::Hex(bytes); }
+std::string Hex(const std::vector<std::uint8_t>& bytes) { return runner::recording::Hex(bytes); }
 
 }  // namespace
 
@@ -84,7 +84,7 @@ int OracleCell(const std::string& name) {
 }
 
 DeviceHarness::DeviceHarness()
-    : host_(std::make_shared<testing::RecordingController>()),
+    : host_(std::make_shared<runner::recording::RecordingController>()),
       device_(std::make_unique<DeviceProbe>()) {
   Json::Value host_setting;
   host_setting["address"] = kHarnessAddress;

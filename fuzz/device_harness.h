@@ -36,7 +36,7 @@
 #include <json/value.h>
 
 #include "fuzz/device_probe.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace halvex::fuzz {
 
@@ -66,7 +66,7 @@ class DeviceHarness {
   const std::string& violation() const { return violation_; }
 
   DeviceProbe& device() { return *device_; }
-  testing::RecordingController& host() { return *host_; }
+  runner::recording::RecordingController& host() { return *host_; }
   // Rounds completed so far (records handed to history).
   int rounds() const { return rounds_; }
 
@@ -86,7 +86,7 @@ class DeviceHarness {
   bool Delivered(int cell, float value) const;
   bool SentSince(std::size_t first_call, std::uint8_t command) const;
 
-  std::shared_ptr<testing::RecordingController> host_;
+  std::shared_ptr<runner::recording::RecordingController> host_;
   std::unique_ptr<DeviceProbe> device_;
   std::vector<std::uint8_t> gathered_;  // what the gathering rule keeps, independently
   CellValues delivered_;                // per cell: float bits any accepted reply or cache gave

@@ -193,7 +193,7 @@ ProgramWriter& ProgramWriter::Cache(const Bytes& image) {
   return *this;
 }
 
-void ScriptPeers(testing::RecordingController& host) {
+void ScriptPeers(runner::recording::RecordingController& host) {
   host.SetPeerValue(kSummedPeer, "group_voltage", 10.0f);
   host.SetPeerThrows(kFailingPeer, "group_voltage");
   host.SetPeerValue(kCurrentPeer, "dc", 3.5f);

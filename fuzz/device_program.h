@@ -36,7 +36,7 @@
 
 #include <json/value.h>
 
-namespace halvex::testing {
+namespace runner::recording {
 class RecordingController;
 }
 
@@ -67,7 +67,7 @@ enum Shape : std::uint8_t {
 
 // The device configuration for a settings byte, and the peers it names.
 Json::Value ProgramSettings(std::uint8_t settings);
-void ScriptPeers(testing::RecordingController& host);
+void ScriptPeers(runner::recording::RecordingController& host);
 
 class DeviceHarness;
 

@@ -5,12 +5,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
+
+#include "runner/recording/output_capture.h"
 
 namespace halvex::fuzz {
 
-inline void SilenceDeviceLog() { std::cout.setstate(std::ios::badbit); }
+inline void SilenceDeviceLog() { static runner::recording::QuietCout quiet; }
 
 inline void AbortOnViolation(const char* target, const std::string& violation) {
   if (violation.empty()) return;

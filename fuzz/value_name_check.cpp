@@ -7,7 +7,7 @@
 #include "battery/query_errors.h"
 #include "celldata/cell_name.h"
 #include "fuzz/device_harness.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace halvex::fuzz {
 namespace {
@@ -33,7 +33,7 @@ DeviceHarness& Rig() {
 }
 
 std::string Describe(const std::string& name) {
-  return "\"" + name + "\" (" + testing::Hex(reinterpret_cast<const unsigned char*>(name.data()),
+  return "\"" + name + "\" (" + runner::recording::Hex(reinterpret_cast<const unsigned char*>(name.data()),
                                             static_cast<unsigned>(name.size())) + ")";
 }
 

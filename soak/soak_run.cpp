@@ -6,10 +6,10 @@
 
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 
-#include "runner/battery_record.h"
-#include "runner/history_store.h"
-#include "runner/host_runtime.h"
-#include "runner/site.h"
+#include "runner/history/battery_record.h"
+#include "runner/history/history_store.h"
+#include "runner/lines/host.h"
+#include "runner/site/site.h"
 #include "sim/port_server.h"
 
 namespace soak {

@@ -10,9 +10,12 @@
 #include <json/json.h>
 
 #include "battery/battery.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace halvex::testing {
+
+// The recording host's names, for every battery test.
+using namespace runner::recording;
 
 class TestBattery : public Battery {
  public:

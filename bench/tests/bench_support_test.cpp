@@ -12,13 +12,13 @@
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
 #include "bench/result_summary.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace halvex::bench {
 namespace {
 
-using testing::HostCall;
-using testing::RecordingController;
+using runner::recording::HostCall;
+using runner::recording::RecordingController;
 
 struct Rig {
   explicit Rig(DevicePtr d, const Json::Value& config = TypicalConfig()) : device(std::move(d)) {

@@ -11,7 +11,7 @@
 namespace {
 
 using namespace celltest;
-using halvex::testing::Hex;
+using runner::recording::Hex;
 using Lines = RecordingController::Lines;
 
 TEST(RoundChecks, StringVoltageBelow40VoltsIsTheSumOfTheCells) {

@@ -11,14 +11,14 @@
 #include <json/value.h>
 
 #include "celldata/halvex30.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace celltest {
 
 using Bytes = std::vector<unsigned char>;
 using Readings = std::vector<std::uint16_t>;
-using halvex::testing::HostCall;
-using halvex::testing::RecordingController;
+using runner::recording::HostCall;
+using runner::recording::RecordingController;
 
 constexpr unsigned char kMonitor = 0x81;  // configured address 1, plus 0x80
 

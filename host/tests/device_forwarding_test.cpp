@@ -8,11 +8,11 @@
 #include "host/provider.h"
 #include "host/qorv_spdevice.h"
 #include "runner/hosting/serial_settings.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace {
 
-using halvex::testing::RecordingController;
+using runner::recording::RecordingController;
 
 class PlainDevice : public QorvSPDevice {
  public:
@@ -43,7 +43,7 @@ TEST(DeviceForwarding, HostOperationsReachTheControllerNamingTheDevice) {
                                     "CheckThreshold temperature 温度 25 1",
                                 }));
   for (const auto& call : host->calls) {
-    if (call.kind != halvex::testing::HostCall::Kind::kGetSPValue) {
+    if (call.kind != runner::recording::HostCall::Kind::kGetSPValue) {
       EXPECT_EQ(call.device_id, 42u);
     }
   }

@@ -4,12 +4,12 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>
 
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace {
 
 using boost::posix_time::time_from_string;
-using halvex::testing::Hex;
+using runner::recording::Hex;
 
 TTime StampOf(unsigned ymd, unsigned char h, unsigned char m, unsigned char s) {
   TTime stamp{};

@@ -78,6 +78,4 @@ void DeviceClockHold::Set(boost::posix_time::ptime local) {
   g_held.store(true, std::memory_order_release);
 }
 
-bool DeviceClockHeld() { return g_held.load(std::memory_order_acquire); }
-
 }  // namespace hosting

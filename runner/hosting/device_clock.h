@@ -34,7 +34,4 @@ class DeviceClockHold {
   boost::posix_time::ptime local_;
 };
 
-// Whether some holder holds the clock now.
-bool DeviceClockHeld();
-
 }  // namespace hosting

@@ -5,7 +5,7 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
-namespace halvex::replay {
+namespace runner::replay {
 
 std::string TimeText(const boost::posix_time::ptime& t) {
   if (t.is_special()) return "-";
@@ -28,4 +28,4 @@ std::string RecordText(const runner::BatteryRecord& r) {
   return out.str();
 }
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -1,14 +1,14 @@
 #pragma once
-// A battery string's data record (runner/battery_record.h), as the device
+// A battery string's data record (runner/history/battery_record.h), as the device
 // publishes it and hands it to history, as one transcript line.
 
 #include <string>
 
 #include <boost/date_time/posix_time/ptime.hpp>
 
-#include "runner/battery_record.h"
+#include "runner/history/battery_record.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 
 // "2026-12-07 12:00:00"; "-" for a time that is not a date.
 std::string TimeText(const boost::posix_time::ptime& t);
@@ -17,4 +17,4 @@ std::string TimeText(const boost::posix_time::ptime& t);
 // All 32 cell slots are shown, so a device that writes beyond its string shows.
 std::string RecordText(const runner::BatteryRecord& record);
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -13,7 +13,7 @@
 #define HALVEX_REPLAY_DEFAULT_PLUGIN ""
 #endif
 
-namespace halvex::replay {
+namespace runner::replay {
 
 void AddReplayOptions(CLI::App& app, ReplayOptions& options) {
   options.plugin = HALVEX_REPLAY_DEFAULT_PLUGIN;
@@ -60,4 +60,4 @@ int RunReplay(int argc, char** argv) {
   return RunReplay(options, std::cout, std::cerr);
 }
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

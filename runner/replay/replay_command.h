@@ -18,7 +18,7 @@ namespace CLI {
 class App;
 }  // namespace CLI
 
-namespace halvex::replay {
+namespace runner::replay {
 
 constexpr const char* kReplaySummary =
     "Replay a scenario of host actions through the plug-in and print every host call";
@@ -40,4 +40,4 @@ int RunReplay(const ReplayOptions& options, std::ostream& out, std::ostream& err
 // The whole command line: options, --help, then the run.
 int RunReplay(int argc, char** argv);
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

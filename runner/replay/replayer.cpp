@@ -8,10 +8,10 @@
 #include "runner/hosting/serial_settings.h"
 #include "runner/replay/record_text.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 namespace {
 
-using testing::HostCall;
+using recording::HostCall;
 
 // A scenario may give fewer input bytes than a code needs (the interval of
 // io-control 100 is 2); the buffer handed over is padded so that a device
@@ -53,12 +53,12 @@ Replayer::Replayer(DeviceFactory make_device, std::ostream& out, bool hex)
     : make_device_(std::move(make_device)),
       out_(out.rdbuf()),
       hex_(hex),
-      host_(std::make_shared<testing::RecordingController>()),
+      host_(std::make_shared<recording::RecordingController>()),
       transcript_(out_, *host_, hex),
       capture_([this](const std::string& line) { transcript_.StdoutLine(line); }) {}
 
 Replayer::~Replayer() {
-  ScopedCoutCapture quiet(capture_);
+  recording::ScopedCoutCapture quiet(capture_);
   while (!devices_.empty()) devices_.pop_back();
 }
 
@@ -156,7 +156,7 @@ void Replayer::Receive(const Action& a) {
   Device& d = Current();
   for (const Bytes& chunk : a.chunks) {
     std::string what = "< process " + std::to_string(chunk.size()) + " bytes";
-    if (hex_) what += ": " + testing::Hex(chunk);
+    if (hex_) what += ": " + recording::Hex(chunk);
     Step(Prefix(d) + what, [&] {
       Bytes buffer = chunk;  // process takes a writable buffer
       return std::to_string(d.object->process(buffer.data(), static_cast<unsigned>(buffer.size())));
@@ -172,7 +172,7 @@ void Replayer::Query(const Action& a) {
 void Replayer::IoControl(const Action& a) {
   Device& d = Current();
   std::string what = "ioctl " + std::to_string(a.number);
-  if (!a.bytes.empty()) what += " [" + testing::Hex(a.bytes) + "]";
+  if (!a.bytes.empty()) what += " [" + recording::Hex(a.bytes) + "]";
   Step(Prefix(d) + what, [&] {
     Bytes in = a.bytes;
     if (!in.empty()) in.resize(std::max(in.size(), kMinIoControlInput));
@@ -230,7 +230,7 @@ void Replayer::DestroyAll() {
     Device& d = *devices_.back();
     transcript_.Begin();
     {
-      ScopedCoutCapture redirect(capture_);
+      recording::ScopedCoutCapture redirect(capture_);
       d.object.reset();
     }
     transcript_.End(Prefix(d) + "destroy at end", capture_.TakePending(), /*quiet=*/true);
@@ -244,7 +244,7 @@ void Replayer::Step(const std::string& what, const std::function<std::string()>&
   transcript_.Begin();
   std::string result;
   {
-    ScopedCoutCapture redirect(capture_);
+    recording::ScopedCoutCapture redirect(capture_);
     result = Outcome(call);
   }
   transcript_.End(result.empty() ? what : what + " -> " + result, capture_.TakePending());
@@ -271,4 +271,4 @@ std::string Replayer::Prefix(const Device& d) const {
   return d.name.empty() ? "" : "[" + d.name + "] ";
 }
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "host/qorv_spdevice.h"
-#include "runner/replay/line_capture.h"
+#include "runner/recording/output_capture.h"
 #include "runner/replay/scenario.h"
 #include "runner/replay/transcript.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 
 using DeviceFactory = std::function<std::unique_ptr<QorvSPDevice>()>;
 
@@ -40,7 +40,7 @@ class Replayer {
   // Exceptions of the device are not errors: they go into the transcript.
   void Run(const std::vector<Action>& actions, const std::string& file_name);
 
-  const testing::RecordingController& Host() const { return *host_; }
+  const recording::RecordingController& Host() const { return *host_; }
 
  private:
   struct Device {
@@ -76,11 +76,11 @@ class Replayer {
   DeviceFactory make_device_;
   std::ostream out_;  // on the caller's stream buffer, taken before std::cout is captured
   bool hex_;
-  std::shared_ptr<testing::RecordingController> host_;
+  std::shared_ptr<recording::RecordingController> host_;
   Transcript transcript_;
-  LineCapture capture_;
+  recording::LineCapture capture_;
   std::vector<std::unique_ptr<Device>> devices_;  // in creation order
   Device* current_ = nullptr;
 };
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

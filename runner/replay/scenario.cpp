@@ -1,5 +1,6 @@
 #include "runner/replay/scenario.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +14,9 @@
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 #include <json/reader.h>
 
-namespace halvex::replay {
+#include "runner/time/time_text.h"
+
+namespace runner::replay {
 namespace {
 
 using Tokens = std::vector<std::string>;
@@ -85,19 +88,14 @@ Json::Value ParseJson(const std::string& text, const std::string& where) {
   return value;
 }
 
-ptime ParseTime(const std::string& day, const std::string& clock) {
-  int y, mo, d, h, mi, s, n1 = 0, n2 = 0;
-  if (std::sscanf(day.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &n1) != 3 ||
-      n1 != static_cast<int>(day.size()) ||
-      std::sscanf(clock.c_str(), "%2d:%2d:%2d%n", &h, &mi, &s, &n2) != 3 ||
-      n2 != static_cast<int>(clock.size()) || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 ||
-      s < 0)
-    Fail("'" + day + " " + clock + "' is not a time YYYY-MM-DD HH:MM:SS");
-  try {
-    return ptime(boost::gregorian::date(y, mo, d), boost::posix_time::time_duration(h, mi, s));
-  } catch (const std::exception&) {
-    Fail("'" + day + "' is not a date");
-  }
+ptime ParseClock(const std::string& day, const std::string& clock) {
+  if (const std::optional<ptime> at = runner::ParseTime(day + " " + clock)) return *at;
+  // Well formed, with a valid time of day: then the date is what is wrong.
+  bool day_form = day.size() == 10 && day[4] == '-' && day[7] == '-';
+  for (std::size_t i = 0; day_form && i < day.size(); ++i)
+    day_form = i == 4 || i == 7 || std::isdigit(static_cast<unsigned char>(day[i])) != 0;
+  if (day_form && runner::ParseTime("2000-01-01 " + clock)) Fail("'" + day + "' is not a date");
+  Fail("'" + day + " " + clock + "' is not a time YYYY-MM-DD HH:MM:SS");
 }
 
 // --- one handler a verb ---
@@ -210,7 +208,7 @@ void PeerThrows(const LineInput& in, Action& a) {
 void Clock(const LineInput& in, Action& a) {
   const char* usage = "clock +<seconds> | clock -<seconds> | clock YYYY-MM-DD HH:MM:SS";
   if (in.args.size() == 2) {
-    a.clock_at = ParseTime(in.args[0], in.args[1]);
+    a.clock_at = ParseClock(in.args[0], in.args[1]);
     return;
   }
   if (in.args.size() != 1 || in.args[0].size() < 2 ||
@@ -316,4 +314,4 @@ std::vector<Action> LoadScenario(const std::string& path) {
   return ParseScenario(in, path);
 }
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -22,7 +22,7 @@
 
 #include "runner/replay/scenario_bytes.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 
 // A scenario line that cannot be read or cannot run. what() is
 // "FILE:LINE: problem" (or "FILE: problem" when no line is involved).
@@ -69,4 +69,4 @@ std::vector<Action> ParseScenario(std::istream& in, const std::string& file_name
 // Opens and parses the scenario file at `path`. Throws ScenarioError.
 std::vector<Action> LoadScenario(const std::string& path);
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

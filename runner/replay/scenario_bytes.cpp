@@ -3,7 +3,7 @@
 #include <cctype>
 #include <stdexcept>
 
-namespace halvex::replay {
+namespace runner::replay {
 namespace {
 
 constexpr unsigned char kReplyStart = 0xED;
@@ -122,4 +122,4 @@ std::vector<Bytes> SplitFrame(const Bytes& frame, const std::vector<std::size_t>
   return chunks;
 }
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace halvex::replay {
+namespace runner::replay {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -36,4 +36,4 @@ Bytes BuildReply(unsigned char address, const std::vector<std::uint16_t>& readin
 // sizes add up to more than the frame.
 std::vector<Bytes> SplitFrame(const Bytes& frame, const std::vector<std::size_t>& sizes);
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

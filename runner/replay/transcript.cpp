@@ -2,10 +2,10 @@
 
 #include "runner/replay/record_text.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 namespace {
 
-using testing::HostCall;
+using recording::HostCall;
 
 constexpr const char* kEventIndent = "  ";
 constexpr const char* kBytesIndent = "    hex ";
@@ -16,7 +16,7 @@ bool CarriesRecord(HostCall::Kind kind) {
 
 }  // namespace
 
-Transcript::Transcript(std::ostream& out, const testing::RecordingController& host, bool hex)
+Transcript::Transcript(std::ostream& out, const recording::RecordingController& host, bool hex)
     : out_(out), host_(host), hex_(hex), first_call_(host.calls.size()) {}
 
 void Transcript::Begin() {
@@ -60,7 +60,7 @@ void Transcript::WriteEvent(const std::string& text) { out_ << kEventIndent << t
 
 void Transcript::WriteCall(const HostCall& call) {
   WriteEvent(CallText(call));
-  if (hex_ && CarriesRecord(call.kind)) out_ << kBytesIndent << testing::Hex(call.bytes) << '\n';
+  if (hex_ && CarriesRecord(call.kind)) out_ << kBytesIndent << recording::Hex(call.bytes) << '\n';
 }
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -19,14 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 
 class Transcript {
  public:
   // Writes to `out`; `hex` adds the bytes of every record after its line.
-  Transcript(std::ostream& out, const testing::RecordingController& host, bool hex);
+  Transcript(std::ostream& out, const recording::RecordingController& host, bool hex);
 
   // Starts a host action: calls and stdout lines from here on belong to it.
   void Begin();
@@ -40,7 +40,7 @@ class Transcript {
   void Note(const std::string& line);
 
   // One host call as a transcript line, without indent; records decoded.
-  std::string CallText(const testing::HostCall& call) const;
+  std::string CallText(const recording::HostCall& call) const;
 
  private:
   struct StdoutEntry {
@@ -48,13 +48,13 @@ class Transcript {
     std::string text;
   };
   void WriteEvent(const std::string& text);
-  void WriteCall(const testing::HostCall& call);
+  void WriteCall(const recording::HostCall& call);
 
   std::ostream& out_;
-  const testing::RecordingController& host_;
+  const recording::RecordingController& host_;
   bool hex_;
   std::size_t first_call_ = 0;
   std::vector<StdoutEntry> stdout_;
 };
 
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -14,8 +14,9 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "runner/demo_site.h"
-#include "runner/host_runtime.h"
+#include "runner/site/demo_site.h"
+#include "runner/lines/host.h"
+#include "runner/time/time_text.h"
 #include "runner/hosting/plugin_library.h"
 #include "sim_line.h"
 

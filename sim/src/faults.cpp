@@ -16,13 +16,6 @@ void RequirePositive(double value, const std::string& where) {
 
 const char* FaultName(Fault fault) { return kNames[FaultIndex(fault)]; }
 
-std::optional<Fault> FaultFromName(const std::string& name) {
-  for (size_t i = 0; i < kFaultKinds; ++i) {
-    if (name == kNames[i]) return static_cast<Fault>(i);
-  }
-  return std::nullopt;
-}
-
 void Validate(const FaultPlan& plan, const std::string& where) {
   for (size_t i = 0; i < kFaultKinds; ++i) {
     const FaultRule& rule = plan.rules[i];

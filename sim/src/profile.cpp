@@ -34,16 +34,6 @@ double Event::ProgressAt(double t) const {
   return std::clamp((t - at_s) / ramp_s, 0.0, 1.0);
 }
 
-const char* EventKindName(Event::Kind kind) {
-  switch (kind) {
-    case Event::Kind::kCellDrop: return "cell_drop";
-    case Event::Kind::kCurrentStep: return "current_step";
-    case Event::Kind::kTemperatureRise: return "temperature_rise";
-    case Event::Kind::kSilence: return "silence";
-  }
-  return "?";
-}
-
 double MonitorProfile::BaseVolts(int cell) const {
   if (cell_volts.size() == 1) return cell_volts.front();
   return cell_volts.at(static_cast<size_t>(cell));

@@ -1,5 +1,7 @@
 #include "agreement_rig.h"
 
+#include "runner/recording/output_capture.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iostream>
@@ -8,7 +10,7 @@
 namespace sim::agreement {
 namespace {
 
-using halvex::testing::HostCall;
+using runner::recording::HostCall;
 
 // Counts a unit on the wire, the way monitor and device agree on them.
 constexpr float kCountsPerVolt12 = 100.0f;
@@ -23,20 +25,6 @@ constexpr float kHottestPlausible = 100.0f;
 
 constexpr uint8_t kFirstCommand = static_cast<uint8_t>(Command::kCellVoltages);
 constexpr size_t kCommandByte = 3;  // of a request
-
-// The device talks on standard output every round; the rig has no use for it.
-class QuietStdout {
- public:
-  QuietStdout() : saved_(std::cout.rdbuf(&sink_)) {}
-  ~QuietStdout() { std::cout.rdbuf(saved_); }
-
- private:
-  struct Sink : std::streambuf {
-    int overflow(int c) override { return traits_type::not_eof(c); }
-  };
-  Sink sink_;
-  std::streambuf* saved_;
-};
 
 // 2500 counts are 0 A, 25 counts an ampere; divided step by step as the
 // device does, so the float rounding is the same.
@@ -102,9 +90,9 @@ double UndetectedChance(const Bytes& clean_reply) {
   return payload_share / 255.0;
 }
 
-void Configure(Halvex30& device, const std::shared_ptr<halvex::testing::RecordingController>& host,
+void Configure(Halvex30& device, const std::shared_ptr<runner::recording::RecordingController>& host,
                const Json::Value& app_setting, unsigned data_id) {
-  QuietStdout quiet;
+  runner::recording::QuietCout quiet;
   Json::Value host_setting;
   host_setting["address"] = 1;
   device.Init(host, data_id, host_setting);
@@ -149,7 +137,7 @@ void AgreementRig::Tick() {
   SyncHostClock();
   const uint64_t started = tally_.rounds_started;
   {
-    QuietStdout quiet;
+    runner::recording::QuietCout quiet;
     device_.RefreshStatus();
   }
   Collect();
@@ -176,7 +164,7 @@ void AgreementRig::Deliver(const Chunk& chunk) {
   const size_t queued = outbox_.size();
   int more;
   {
-    QuietStdout quiet;
+    runner::recording::QuietCout quiet;
     more = device_.process(bytes.data(), static_cast<unsigned>(bytes.size()));
   }
   Collect();

@@ -31,7 +31,7 @@
 #include "celldata/battery32_record.h"
 #include "celldata/halvex30.h"
 #include "sim/bus.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace sim::agreement {
 
@@ -67,7 +67,7 @@ Values Expected(const Readings& sent, const MonitorProfile& profile, float previ
 double UndetectedChance(const Bytes& clean_reply);
 
 // The device's "address" 1 (wire 0x81) with `app_setting` as its "appSetting".
-void Configure(Halvex30& device, const std::shared_ptr<halvex::testing::RecordingController>& host,
+void Configure(Halvex30& device, const std::shared_ptr<runner::recording::RecordingController>& host,
                const Json::Value& app_setting, unsigned data_id = 7);
 
 struct RigSetup {
@@ -128,15 +128,15 @@ class AgreementRig {
   void Pump();
   void Deliver(const Chunk& chunk);
   void Collect();
-  void Publish(const halvex::testing::HostCall& call);
+  void Publish(const runner::recording::HostCall& call);
   void Heard(const Exchange& exchange);
   void SyncHostClock();
 
   RigSetup setup_;
   std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>();
   Bus bus_;
-  std::shared_ptr<halvex::testing::RecordingController> host_ =
-      std::make_shared<halvex::testing::RecordingController>();
+  std::shared_ptr<runner::recording::RecordingController> host_ =
+      std::make_shared<runner::recording::RecordingController>();
   boost::posix_time::ptime host_epoch_;
   Halvex30 device_;
 

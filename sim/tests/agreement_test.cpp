@@ -252,7 +252,7 @@ TEST(Agreement, UndetectedChanceMatchesEveryByteChangeOnTheDevice) {
     readings[5] = static_cast<uint16_t>((sum - kAddress) & 0xFF);  // address + payload = sum
     const Bytes clean = EncodeCellReply(kAddress, readings);
 
-    auto host = std::make_shared<halvex::testing::RecordingController>();
+    auto host = std::make_shared<runner::recording::RecordingController>();
     Halvex30 device;
     Configure(device, host, Json::objectValue);
     const Bytes bad_scalar{kReplyStart, 0x00, 0x00, 0x00, 0x00};

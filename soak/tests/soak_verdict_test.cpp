@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runner/site.h"
+#include "runner/site/site.h"
 #include "soak/soak_plan.h"
 #include "soak/soak_report.h"
 #include "soak/soak_run.h"

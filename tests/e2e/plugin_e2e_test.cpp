@@ -23,12 +23,12 @@
 #include "host/provider.h"
 #include "host/ttime.h"
 #include "runner/hosting/plugin_library.h"
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
 namespace {
 
-using halvex::testing::HostCall;
-using halvex::testing::RecordingController;
+using runner::recording::HostCall;
+using runner::recording::RecordingController;
 using Bytes = std::vector<unsigned char>;
 using Lines = RecordingController::Lines;
 

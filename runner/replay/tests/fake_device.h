@@ -11,7 +11,7 @@
 
 #include "host/qorv_spdevice.h"
 
-namespace halvex::replay::testing {
+namespace runner::replay::testing {
 
 class FakeDevice : public QorvSPDevice {
  public:
@@ -78,4 +78,4 @@ class FakeDevice : public QorvSPDevice {
   float value_ = 1.5f;
 };
 
-}  // namespace halvex::replay::testing
+}  // namespace runner::replay::testing

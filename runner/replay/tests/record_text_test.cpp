@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace halvex::replay {
+namespace runner::replay {
 namespace {
 
 void PutFloat(std::vector<unsigned char>& image, std::size_t at, float v) {
@@ -44,4 +44,4 @@ TEST(RecordText, AStampThatIsNoTimeShowsAsADash) {
 }
 
 }  // namespace
-}  // namespace halvex::replay
+}  // namespace runner::replay

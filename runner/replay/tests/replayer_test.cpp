@@ -7,7 +7,7 @@
 
 #include "runner/replay/tests/fake_device.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 namespace {
 
 std::unique_ptr<QorvSPDevice> MakeFake() { return std::make_unique<testing::FakeDevice>(); }
@@ -180,4 +180,4 @@ TEST(Replayer, WritesToStdoutWhileCapturingTheDevicesLines) {
 }
 
 }  // namespace
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 namespace {
 
 TEST(ReplyChecksum, WrapsAtAByteThenModulo254) {
@@ -52,4 +52,4 @@ TEST(ParseReadings, RepeatsAndBounds) {
 }
 
 }  // namespace
-}  // namespace halvex::replay
+}  // namespace runner::replay

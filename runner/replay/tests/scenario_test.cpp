@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/recording_controller.h"
+#include "runner/recording/recording_controller.h"
 
-namespace halvex::replay {
+namespace runner::replay {
 namespace {
 
 using V = Action::Verb;
@@ -27,7 +27,7 @@ Action One(const std::string& line) {
 
 std::string ChunksText(const Action& a) {
   std::string out;
-  for (const auto& c : a.chunks) out += "[" + halvex::testing::Hex(c) + "]";
+  for (const auto& c : a.chunks) out += "[" + runner::recording::Hex(c) + "]";
   return out;
 }
 
@@ -45,7 +45,7 @@ TEST(Scenario, LinesBecomeActions) {
 
   const Action ioctl = One("ioctl 100 1E00");
   EXPECT_EQ(ioctl.number, 100);
-  EXPECT_EQ(halvex::testing::Hex(ioctl.bytes), "1E 00");
+  EXPECT_EQ(runner::recording::Hex(ioctl.bytes), "1E 00");
   EXPECT_EQ(One("ioctl -3").number, -3);
 
   const Action peer = One("peer 9 group_voltage -12.25");
@@ -163,4 +163,4 @@ TEST(Scenario, UnreadableFileIsNamed) {
 }
 
 }  // namespace
-}  // namespace halvex::replay
+}  // namespace runner::replay

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fault_fixture.h"
-#include "runner/host_runtime.h"
-#include "runner/line_lock.h"
+#include "runner/lines/host.h"
+#include "runner/lines/line_lock.h"
 #include "sim_line.h"
 
 namespace runner {

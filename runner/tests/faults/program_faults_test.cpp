@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fault_fixture.h"
-#include "runner/output_split.h"
+#include "runner/view/output_split.h"
 
 namespace runner {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fault_fixture.h"
-#include "runner/site.h"
+#include "runner/site/site.h"
 
 namespace runner {
 namespace {

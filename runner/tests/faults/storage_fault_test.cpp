@@ -24,13 +24,13 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "fault_vfs.h"
-#include "runner/battery_record.h"
-#include "runner/demo_site.h"
-#include "runner/history_command.h"
-#include "runner/host_runtime.h"
-#include "runner/json_report.h"
-#include "runner/live_view.h"
-#include "runner/run_command.h"
+#include "runner/history/battery_record.h"
+#include "runner/site/demo_site.h"
+#include "runner/history/history_command.h"
+#include "runner/lines/host.h"
+#include "runner/view/json_report.h"
+#include "runner/view/live_view.h"
+#include "runner/cli/run_command.h"
 #include "sim_line.h"
 
 namespace runner {

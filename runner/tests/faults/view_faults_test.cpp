@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/live_view.h"
+#include "runner/view/live_view.h"
 
 namespace runner {
 namespace {

@@ -15,7 +15,6 @@
 
 #include <array>
 #include <cstddef>
-#include <optional>
 #include <string>
 
 namespace sim {
@@ -24,14 +23,11 @@ enum class Fault { kDrop, kCorrupt, kWrongAddress, kNoise, kSplit, kTrailing, kD
 inline constexpr size_t kFaultKinds = 8;
 
 const char* FaultName(Fault fault);  // the lower snake case key, e.g. "wrong_address"
-std::optional<Fault> FaultFromName(const std::string& name);
 inline constexpr size_t FaultIndex(Fault fault) { return static_cast<size_t>(fault); }
 
 struct FaultRule {
   double rate = 0.0;  // 0..1, chance per reply
   int count = 0;      // replies that take the fault for sure, before the rate applies
-
-  bool Enabled() const { return rate > 0 || count > 0; }
 };
 
 struct FaultPlan {

@@ -35,8 +35,6 @@ struct Event {
   double ProgressAt(double t) const;
 };
 
-const char* EventKindName(Event::Kind kind);
-
 struct MonitorProfile {
   uint8_t address = 0x81;  // wire address: configured address + 0x80, mod 256
   int cells = 30;          // blocks in the string, 1..32

@@ -1,0 +1,190 @@
+// qorv-host: the reference host. Runs a site file, the built-in demo, or
+// one of the tools (history, replay).
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "runner/site/demo_site.h"
+#include "runner/history/history_command.h"
+#include "runner/cli/run_command.h"
+#include "runner/site/site.h"
+
+#ifdef QORV_HOST_HAVE_REPLAY
+#include "runner/replay/replay_command.h"
+#endif
+
+namespace {
+
+constexpr const char* kAbout =
+    "qorv-host: the reference host. Loads the device plug-in, opens the serial lines of a site, "
+    "polls the monitors, keeps history and alarms, and shows a live view.\n"
+    "Without a site file it runs the built-in demo (as `qorv-host demo`).";
+
+constexpr const char* kOutputNote =
+    "Output: the live view is drawn on the terminal through a duplicate of the original standard "
+    "output; standard output itself (fd 1, std::cout, printf) is redirected to the log file "
+    "(--log), which receives the plug-in's diagnostic lines and the host's own messages. With "
+    "--json the JSON lines go to the original standard output instead of the view.";
+
+struct CommonOptions {
+  runner::RunOptions run;
+  unsigned log_max_mib = 10;
+  std::string plugin;
+  std::string db;
+};
+
+// A count of rounds: a whole number a person can read back in the message.
+std::string CheckRounds(std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || text[0] == '-' || text[0] == '+' || *end != '\0' || errno == ERANGE ||
+      n > UINT_MAX)
+    return "must be a whole number from 0 to " + std::to_string(UINT_MAX) + ", got " +
+           text;
+  return "";
+}
+
+void AddRunOptions(CLI::App& app, CommonOptions& o) {
+  app.add_option("--rounds", o.run.rounds, "stop after N rounds (0: run until Ctrl-C)")
+      ->check(CLI::Validator(CheckRounds, "N"));
+  app.add_flag("--json", o.run.json, "write one JSON line per round instead of the live view");
+  app.add_option("--log", o.run.log_path, "log file for the devices' standard output and host messages")
+      ->capture_default_str();
+  app.add_option("--log-max-mib", o.log_max_mib,
+                 "rotate the log when it reaches this many MiB (0: never)")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 1u << 20));
+  app.add_option("--log-keep", o.run.log_keep, "rotated logs kept, <log>.1 .. <log>.N")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 100u));
+  app.add_option("--plugin", o.plugin, "plug-in file, over the site's and the built one");
+  app.add_option("--db", o.db, "history database, over the site's");
+  app.footer(kOutputNote);
+}
+
+struct HistoryCommand {
+  runner::HistoryOptions options;
+  std::string site;
+};
+
+CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
+  CLI::App* history = app.add_subcommand("history", "Print or export the history of one data id");
+  auto* db = history->add_option("--db", h.options.db, "history database");
+  history->add_option("--site", h.site, "take the database from this site file")->excludes(db);
+  history->add_option("--data-id", h.options.data_id, "the device's data id")->required();
+  history->add_option("--from", h.options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
+  history->add_option("--to", h.options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
+  history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
+  history->add_flag("--alarms", h.options.alarms, "the alarm log instead of the rows");
+  history->footer("Times are local, as the host stamped them; a date alone as --to covers the day.");
+  return history;
+}
+
+int RunHistoryCommand(HistoryCommand& h) {
+  if (!h.site.empty()) h.options.db = runner::LoadSiteFile(h.site).history_db;
+  if (h.options.db.empty()) h.options.db = "qorv-history.db";
+  return runner::RunHistory(h.options, std::cout, std::cerr);
+}
+
+int RunWith(runner::Site site, CommonOptions& o) {
+  if (!o.plugin.empty()) site.plugin = o.plugin;
+  if (!o.db.empty()) site.history_db = o.db;
+  o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
+  o.run.log_max_bytes = static_cast<std::uintmax_t>(o.log_max_mib) << 20;
+  return runner::RunSite(std::move(site), o.run);
+}
+
+constexpr const char* kRunOptionNames[] = {"--rounds",   "--json",   "--log", "--log-max-mib",
+                                           "--log-keep", "--plugin", "--db"};
+
+// The run options given on the command line, for refusing them where they
+// would do nothing.
+std::string GivenRunOptions(const CLI::App& app) {
+  std::string given;
+  for (const char* name : kRunOptionNames)
+    if (app.count(name) > 0) given += std::string(given.empty() ? "" : ", ") + name;
+  return given;
+}
+
+// A command line whose parts would be ignored is refused rather than half
+// obeyed: a site file next to `demo`, run options next to a tool.
+std::string ConflictOf(const CLI::App& app, const CLI::App* tool, const std::string& site_path,
+                       bool demo) {
+  if (demo && !site_path.empty())
+    return "demo runs its built-in site; give a site file or demo, not both (got " + site_path + ")";
+  if (tool == nullptr) return "";
+  if (!site_path.empty())
+    return tool->get_name() + " does not run a site; got " + site_path +
+           (tool->get_name() == "history" ? " (use history --site FILE)" : "");
+  const std::string options = GivenRunOptions(app);
+  if (!options.empty())
+    return options + (options.find(',') == std::string::npos ? " applies" : " apply") +
+           " to running a site, not to " + tool->get_name();
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{kAbout, "qorv-host"};
+  CommonOptions main_options;
+  std::string site_path;
+  app.add_option("site", site_path, "site file (JSON, see docs/reference-host.md)");
+  AddRunOptions(app, main_options);
+
+  // The demo takes qorv-host's own options, before or after `demo`.
+  CLI::App* demo = app.add_subcommand(
+      "demo", "Run the built-in demo: two simulated monitors on one pseudo-terminal line");
+  demo->fallthrough();
+  bool no_pace = false;
+  demo->add_flag("--no-pace", no_pace, "let the simulator answer at once instead of at 19200 bit/s");
+  demo->footer("Also takes qorv-host's run options, before or after `demo`: --rounds, --json, "
+               "--log (default qorv-demo.log), --log-max-mib, --log-keep, --plugin and --db "
+               "(default qorv-demo.db).");
+
+  HistoryCommand history_command;
+  CLI::App* history = AddHistoryCommand(app, history_command);
+
+#ifdef QORV_HOST_HAVE_REPLAY
+  runner::replay::ReplayOptions replay_options;
+  CLI::App* replay = app.add_subcommand("replay", runner::replay::kReplaySummary);
+  runner::replay::AddReplayOptions(*replay, replay_options);
+  replay->footer("Scenario format: docs/replay.md.");
+#endif
+
+  CLI11_PARSE(app, argc, argv);
+
+  const CLI::App* tool = history->parsed() ? history : nullptr;
+#ifdef QORV_HOST_HAVE_REPLAY
+  if (replay->parsed()) tool = replay;
+#endif
+  const std::string conflict = ConflictOf(app, tool, site_path, demo->parsed());
+  if (!conflict.empty()) {
+    std::cerr << "qorv-host: " << conflict << "\n";
+    return 1;
+  }
+
+  try {
+    if (history->parsed()) return RunHistoryCommand(history_command);
+#ifdef QORV_HOST_HAVE_REPLAY
+    if (replay->parsed()) return runner::replay::RunReplay(replay_options, std::cout, std::cerr);
+#endif
+    if (demo->parsed() || site_path.empty()) {
+      CommonOptions& o = main_options;
+      // The demo's files, unless the options say otherwise.
+      if (app.count("--log") == 0) o.run.log_path = "qorv-demo.log";
+      if (o.db.empty()) o.db = "qorv-demo.db";
+      o.run.title = "demo";
+      return RunWith(runner::DemoSite(!no_pace, o.db), o);
+    }
+    main_options.run.title = site_path;
+    return RunWith(runner::LoadSiteFile(site_path), main_options);
+  } catch (const std::exception& e) {
+    std::cerr << "qorv-host: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,124 @@
+#include "runner/cli/run_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "runner/lines/host.h"
+#include "runner/view/json_report.h"
+#include "runner/view/live_view.h"
+#include "runner/view/output_split.h"
+
+namespace runner {
+namespace {
+
+constexpr const char* kHideCursor = "\x1b[?25l";
+constexpr const char* kShowCursor = "\x1b[?25h";
+constexpr const char* kClearScreen = "\x1b[2J";
+
+// The host a signal stops. A signal handler can reach nothing else.
+Host* signalled_host = nullptr;
+
+void OnStopSignal(int) {
+  if (signalled_host != nullptr) signalled_host->RequestStop();
+}
+
+class StopSignals {
+ public:
+  explicit StopSignals(Host& host) {
+    signalled_host = &host;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &old_int_);
+    sigaction(SIGTERM, &action, &old_term_);
+  }
+  ~StopSignals() {
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+    signalled_host = nullptr;
+  }
+
+ private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+class RoundPrinter {
+ public:
+  RoundPrinter(Host& host, const OutputSplit& out, const RunOptions& options)
+      : host_(host), out_(out), options_(options), ansi_(out.IsTerminal()) {
+    if (!options.json && ansi_) out_.Write(std::string(kHideCursor) + kClearScreen);
+  }
+  ~RoundPrinter() {
+    if (!options_.json && ansi_) out_.Write(kShowCursor);
+  }
+
+  void operator()(const RoundReport& report) {
+    const HostView view = host_.View();
+    if (options_.json) {
+      out_.Write(OneLine(RoundJson(view, host_.events().TakeNew())) + "\n");
+      if (options_.rounds && isatty(STDERR_FILENO))
+        std::cerr << "\rround " << report.round << "/" << options_.rounds << std::flush;
+      return;
+    }
+    ViewStyle style{out_.Columns(), out_.Rows(), ansi_, options_.rounds, options_.title};
+    out_.Write(RenderView(view, style) + (ansi_ ? "" : "\n"));
+  }
+
+ private:
+  Host& host_;
+  const OutputSplit& out_;
+  const RunOptions& options_;
+  bool ansi_;
+};
+
+// The history store's account at exit; the exit status says whether a row
+// was lost.
+int ReportStore(const std::optional<StoreState>& store) {
+  if (!store) return 0;
+  std::cerr << "qorv-host: history: " << store->stored << " rows stored, " << store->lost
+            << " lost";
+  if (!store->last_error.empty()) std::cerr << "; last error: " << store->last_error;
+  std::cerr << "\n";
+  return store->lost > 0 ? kExitRowsLost : 0;
+}
+
+}  // namespace
+
+int RunSite(Site site, const RunOptions& options) {
+  const std::string history_db = site.history_db;
+  OutputSplit out(options.log_path);
+  HostOptions host_options;
+  host_options.default_plugin = options.default_plugin;
+  host_options.event_sink = [](const std::string& line) { std::cout << "host: " << line << std::endl; };
+  Host host(std::move(site), host_options);
+  try {
+    host.Start();
+  } catch (const std::exception& e) {
+    std::cerr << "qorv-host: " << e.what() << "\n";
+    return 1;
+  }
+  {
+    StopSignals signals(host);
+    RoundPrinter printer(host, out, options);
+    bool rotate_failed = false;
+    host.Run(options.rounds, [&](const RoundReport& r) {
+      const std::string trouble = out.RotateIfOver(options.log_max_bytes, options.log_keep);
+      if (!trouble.empty() && !rotate_failed) host.events().Add(trouble);
+      rotate_failed = !trouble.empty();
+      printer(r);
+    });
+  }
+  const bool interrupted = host.StopRequested();
+  const unsigned rounds = host.rounds_reported();
+  host.Stop();
+  if (options.json && options.rounds && isatty(STDERR_FILENO)) std::cerr << "\n";
+  std::cerr << "qorv-host: " << (interrupted ? "stopped" : "done") << " after " << rounds
+            << " rounds; device log in " << options.log_path << ", history in " << history_db
+            << "\n";
+  return ReportStore(host.Store());
+}
+
+}  // namespace runner

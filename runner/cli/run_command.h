@@ -1,0 +1,31 @@
+#pragma once
+// Running a site from the command line: the live view (or JSON lines), the
+// device log, Ctrl-C, and the summary at the end.
+
+#include <cstdint>
+#include <string>
+
+#include "runner/site/site.h"
+
+namespace runner {
+
+struct RunOptions {
+  unsigned rounds = 0;              // stop after this many rounds; 0: run until Ctrl-C
+  bool json = false;                // one JSON line per round instead of the view
+  std::string log_path = "qorv-host.log";  // the devices' stdout and the host's messages
+  std::uintmax_t log_max_bytes = 10u << 20;  // the log is rotated at this size; 0: never
+  unsigned log_keep = 3;                     // rotated logs kept: <log>.1 .. <log>.N
+  std::string default_plugin;       // when the site names none
+  std::string title;                // shown in the view's first line
+};
+
+// The exit status of a run in which history rows or alarms were lost (the
+// queue was full, or they were still unwritten when the host stopped).
+inline constexpr int kExitRowsLost = 3;
+
+// Runs `site` until Ctrl-C (SIGINT or SIGTERM) or the rounds are done, then
+// stops cleanly. Returns the process exit status: 0, 1 when the site could
+// not start, kExitRowsLost.
+int RunSite(Site site, const RunOptions& options);
+
+}  // namespace runner

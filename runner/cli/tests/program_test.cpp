@@ -1,0 +1,182 @@
+// qorv-host as a person or a script runs it: exit statuses, what goes to
+// the terminal and what to the log, Ctrl-C.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <json/reader.h>
+
+#include "runner/history/history_store.h"
+
+namespace runner {
+namespace {
+
+// A run of the program in `dir`, its output gathered.
+class Program {
+ public:
+  Program(const std::string& dir, const std::vector<std::string>& args) {
+    int out[2], err[2];
+    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::pipe(err), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::dup2(err[1], 2);
+      if (::chdir(dir.c_str()) != 0) ::_exit(126);
+      std::vector<char*> argv{const_cast<char*>(QORV_HOST_PATH)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(QORV_HOST_PATH, argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~Program() {
+    if (pid_ > 0 && status_ < 0) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+    ::close(out_);
+    ::close(err_);
+  }
+
+  // Reads standard output up to and including the `n`th line end.
+  std::string Lines(int n) {
+    std::string text;
+    char c;
+    while (n > 0 && ::read(out_, &c, 1) == 1) {
+      text += c;
+      if (c == '\n') --n;
+    }
+    return text;
+  }
+  int Wait() {
+    std::string rest;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(out_, buffer, sizeof buffer)) > 0) out_text_.append(buffer, n);
+    while ((n = ::read(err_, buffer, sizeof buffer)) > 0) err_text_.append(buffer, n);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status_;
+  }
+  void Signal(int sig) { ::kill(pid_, sig); }
+  const std::string& out() const { return out_text_; }
+  const std::string& err() const { return err_text_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  int status_ = -1;
+  std::string out_text_, err_text_;
+};
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = ::testing::TempDir() + "/qorv_program_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream in(dir_ + "/" + name);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::string dir_;
+};
+
+Json::Value ParseLine(const std::string& line) {
+  Json::Value value;
+  std::string errors;
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  EXPECT_TRUE(reader->parse(line.data(), line.data() + line.size(), &value, &errors)) << line;
+  return value;
+}
+
+TEST_F(ProgramTest, EveryCommandHasHelp) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"demo", "--help"},
+                                        {"history", "--help"}, {"replay", "--help"}}) {
+    SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
+    Program p(dir_, args);
+    EXPECT_EQ(p.Wait(), 0);
+    EXPECT_NE(p.out().find("Usage"), std::string::npos) << p.out();
+  }
+  Program p(dir_, {"--help"});
+  p.Wait();
+  EXPECT_NE(p.out().find("redirected to the log file"), std::string::npos);
+}
+
+TEST_F(ProgramTest, ABadSiteFileIsRefusedBeforeAnythingRuns) {
+  std::ofstream(dir_ + "/site.json")
+      << R"({"ports": [{"name": "p", "path": "/dev/ttyUSB7"}],
+             "devices": [{"name": "A", "data_id": 1, "address": 300, "port": "p"}]})";
+  Program p(dir_, {"site.json"});
+  EXPECT_EQ(p.Wait(), 1);
+  EXPECT_EQ(p.err(),
+            "qorv-host: site.json: devices[0].address: must be a whole number in 0..255, got 300\n");
+  EXPECT_EQ(::access((dir_ + "/qorv-history.db").c_str(), F_OK), -1) << "nothing was opened";
+}
+
+TEST_F(ProgramTest, JsonLinesOnStdoutAndTheDevicesChatterInTheLog) {
+  Program p(dir_, {"demo", "--rounds", "3", "--json", "--no-pace", "--log", "run.log"});
+  ASSERT_EQ(p.Wait(), 0) << p.err();
+  std::istringstream lines(p.out());
+  std::string line;
+  int round = 0;
+  while (std::getline(lines, line)) {
+    const Json::Value v = ParseLine(line);
+    EXPECT_EQ(v["round"].asInt(), ++round);
+    ASSERT_EQ(v["devices"].size(), 2u);
+    EXPECT_EQ(v["devices"][1]["first_cell"].asInt(), 31);
+  }
+  EXPECT_EQ(round, 3);
+  const std::string log = Read("run.log");
+  EXPECT_NE(log.find("rvSize is 0\n"), std::string::npos);
+  EXPECT_EQ(p.out().find("rvSize"), std::string::npos);
+  EXPECT_NE(p.err().find("done after 3 rounds"), std::string::npos);
+}
+
+TEST_F(ProgramTest, CtrlCStopsCleanlyWithEveryRowCommitted) {
+  Program p(dir_, {"demo", "--json", "--no-pace", "--db", "demo.db"});
+  const std::string first = p.Lines(2);
+  ASSERT_FALSE(first.empty());
+  p.Signal(SIGINT);
+  EXPECT_EQ(p.Wait(), 0);
+  EXPECT_NE(p.err().find("stopped after"), std::string::npos) << p.err();
+  auto store = HistoryStore::Open(dir_ + "/demo.db");
+  EXPECT_EQ(store->CountRows(1, {}), 1u) << "the first round of each device is a row";
+  EXPECT_EQ(store->CountRows(2, {}), 1u);
+
+  Program history(dir_, {"history", "--db", "demo.db", "--data-id", "2", "--csv", "-"});
+  EXPECT_EQ(history.Wait(), 0);
+  EXPECT_EQ(history.out().rfind("time,data_id,reason,cell_1,", 0), 0u);
+  EXPECT_NE(history.out().find(",cell_30,group_voltage"), std::string::npos) << history.out();
+  EXPECT_NE(history.out().find(",2,first,"), std::string::npos) << history.out();
+}
+
+TEST_F(ProgramTest, APlugInThatWillNotLoadSaysWhy) {
+  Program p(dir_, {"demo", "--rounds", "1", "--plugin", "/nonexistent/halvex_30.so"});
+  EXPECT_EQ(p.Wait(), 1);
+  EXPECT_NE(p.err().find("cannot load plug-in: /nonexistent/halvex_30.so: cannot open shared "
+                         "object file: No such file or directory"),
+            std::string::npos)
+      << p.err();
+}
+
+}  // namespace
+}  // namespace runner

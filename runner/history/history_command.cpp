@@ -1,0 +1,187 @@
+#include "runner/history/history_command.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <tuple>
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <iostream>
+
+#include "runner/history/history_store.h"
+#include "runner/time/time_text.h"
+
+namespace runner {
+namespace {
+
+constexpr std::size_t kProgressEvery = 5000;
+
+std::string Num(double v, const char* format = "%.3f") {
+  char text[32];
+  std::snprintf(text, sizeof text, format, v);
+  return text;
+}
+
+std::string CsvText(const std::string& text) {
+  if (text.find_first_of(",\"\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+// The cells a device has, numbered as in the whole string. A database
+// that does not describe the device gives all the columns.
+struct CellSpan {
+  int count = kHistoryCells;
+  int first = 1;
+};
+
+CellSpan SpanOf(const std::optional<DeviceInfo>& info) {
+  CellSpan span;
+  if (info && info->cell_count >= 1 && info->cell_count <= kHistoryCells) {
+    span.count = info->cell_count;
+    span.first = info->first_cell;
+  }
+  return span;
+}
+
+std::string RowCsvHeader(const CellSpan& span) {
+  std::string header = "time,data_id,reason";
+  // Columns keep the database's names, cell_1 for the device's cell 0, so
+  // that scripts read every device's export alike.
+  for (int k = 0; k < span.count; ++k) header += ",cell_" + std::to_string(k + 1);
+  return header + ",group_voltage,group_current,temperature";
+}
+
+std::string RowCsv(const HistoryRow& row, const CellSpan& span) {
+  std::string line = row.time + "," + std::to_string(row.data_id) + "," + row.reason;
+  for (int k = 0; k < span.count; ++k)
+    line += "," + Num(static_cast<double>(row.record.cells[static_cast<std::size_t>(k)]));
+  return line + "," + Num(static_cast<double>(row.record.group_voltage)) + "," +
+         Num(static_cast<double>(row.record.group_current)) + "," +
+         Num(static_cast<double>(row.record.temperature));
+}
+
+std::string RowTable(const HistoryRow& row, const CellSpan& span) {
+  const auto volts = [&](int k) { return row.record.cells[static_cast<std::size_t>(k)]; };
+  int lo = 0, hi = 0;
+  for (int k = 1; k < span.count; ++k) {
+    if (volts(k) < volts(lo)) lo = k;
+    if (volts(k) > volts(hi)) hi = k;
+  }
+  const auto cell = [&](int k) {
+    return Num(static_cast<double>(volts(k))) + " #" + std::to_string(span.first + k);
+  };
+  char text[160];
+  std::snprintf(text, sizeof text, "%-19s  %-8s  %9.2f  %8.2f  %6.2f  %-12s  %-12s",
+                row.time.c_str(), row.reason.c_str(), static_cast<double>(row.record.group_voltage),
+                static_cast<double>(row.record.group_current),
+                static_cast<double>(row.record.temperature), cell(lo).c_str(), cell(hi).c_str());
+  return text;
+}
+
+std::string AlarmCsv(const AlarmRow& a) {
+  return a.time + "," + std::to_string(a.data_id) + "," + CsvText(a.device) + "," + a.change.name +
+         "," + CsvText(a.change.text) + "," + std::to_string(a.change.point) + "," +
+         AlarmKindName(a.change.kind) + "," + (a.change.raised ? "raised" : "cleared") + "," +
+         Num(static_cast<double>(a.change.value)) + "," + Num(static_cast<double>(a.change.limit));
+}
+
+std::string AlarmTable(const AlarmRow& a) {
+  return a.time + "  " + (a.change.raised ? "raised " : "cleared") + "  " + a.device + " " +
+         a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) +
+         ") " + AlarmKindName(a.change.kind) + " " + Num(static_cast<double>(a.change.value)) +
+         " limit " + Num(static_cast<double>(a.change.limit));
+}
+
+bool ReadRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
+  for (auto [option, text, end] : {std::tuple{"--from", &o.from, &range.from},
+                                   std::tuple{"--to", &o.to, &range.to}}) {
+    if (text->empty()) continue;
+    *end = ParseTime(*text);
+    if (!*end) {
+      err << "qorv-host history: " << option << ": \"" << *text
+          << "\" is not a time; expected YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\"\n";
+      return false;
+    }
+  }
+  // A date alone as --to covers its day, also when --from starts inside it.
+  if (range.to && o.to.size() == 10) *range.to += boost::posix_time::hours(24) - boost::posix_time::seconds(1);
+  if (range.from && range.to && *range.to < *range.from) {
+    err << "qorv-host history: --to lies before --from\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
+  TimeRange range;
+  if (!ReadRange(o, range, err)) return 2;
+  struct stat st {};
+  if (::stat(o.db.c_str(), &st) != 0) {
+    err << "qorv-host history: " << o.db << ": no such history database\n";
+    return 1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    err << "qorv-host history: " << o.db << ": not a regular file\n";
+    return 1;
+  }
+  std::unique_ptr<HistoryStore> store;
+  std::optional<DeviceInfo> device;
+  try {
+    store = HistoryStore::OpenReadOnly(o.db);
+    device = store->Device(o.data_id);
+  } catch (const HistoryError& e) {
+    err << "qorv-host history: " << e.what() << "\n";
+    return 1;
+  }
+  std::ofstream file;
+  std::ostream* sink = &out;
+  if (!o.csv.empty() && o.csv != "-") {
+    file.open(o.csv);
+    if (!file) {
+      err << "qorv-host history: " << o.csv << ": cannot write\n";
+      return 1;
+    }
+    sink = &file;
+  }
+  const bool csv = !o.csv.empty();
+  const bool progress = csv && sink != &out && isatty(STDERR_FILENO);
+  std::size_t count = 0;
+  auto tick = [&] {
+    if (progress && ++count % kProgressEvery == 0) err << "\rexported " << count << " rows" << std::flush;
+  };
+  std::size_t rows = 0;
+  try {
+    if (o.alarms) {
+      if (csv) *sink << "time,data_id,device,name,text,point,kind,event,value,limit\n";
+      rows = store->ForEachAlarm(o.data_id, range, [&](const AlarmRow& a) {
+        *sink << (csv ? AlarmCsv(a) : AlarmTable(a)) << "\n";
+        tick();
+      });
+    } else {
+      const CellSpan span = SpanOf(device);
+      *sink << (csv ? RowCsvHeader(span)
+                    : "time                 reason    group (V)  current   temp   min cell      max cell")
+            << "\n";
+      rows = store->ForEachRow(o.data_id, range, [&](const HistoryRow& row) {
+        *sink << (csv ? RowCsv(row, span) : RowTable(row, span)) << "\n";
+        tick();
+      });
+    }
+  } catch (const HistoryError& e) {  // a file damaged past its first pages
+    err << "qorv-host history: " << o.db << ": " << e.what() << "\n";
+    return 1;
+  }
+  if (progress && count >= kProgressEvery) err << "\n";
+  if (sink != &out || !csv) err << rows << (o.alarms ? " alarm events" : " rows") << " for data id " << o.data_id << "\n";
+  return 0;
+}
+
+}  // namespace runner

@@ -1,0 +1,127 @@
+#include "runner/lines/device_controller.h"
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace runner {
+namespace {
+
+std::string Volts(float v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(v));
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeAlarm(const std::string& device, const AlarmChange& c) {
+  const bool low = c.kind == AlarmKind::kLow;
+  const std::string relation = c.raised ? (low ? " < " : " > ") : (low ? " >= " : " <= ");
+  return std::string(c.raised ? "alarm raised: " : "alarm cleared: ") + device + " " + c.text +
+         " (" + c.name + ", point " + std::to_string(c.point) + ") " + AlarmKindName(c.kind) +
+         " " + Volts(c.value) + relation + Volts(c.limit);
+}
+
+DeviceController::DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
+                           LineWriter write_line)
+    : clock_(clock), events_(events), history_(history), write_line_(std::move(write_line)) {}
+
+void DeviceController::Attach(DeviceSlot& slot) {
+  by_device_[slot.device.get()] = &slot;
+  by_id_[slot.settings.data_id] = &slot;
+}
+
+void DeviceController::DetachAll() {
+  by_device_.clear();
+  by_id_.clear();
+}
+
+DeviceSlot* DeviceController::SlotOf(const QorvVDevice& device) const {
+  auto it = by_device_.find(&device);
+  return it == by_device_.end() ? nullptr : it->second;
+}
+
+DeviceSlot* DeviceController::SlotById(unsigned data_id) const {
+  auto it = by_id_.find(data_id);
+  return it == by_id_.end() ? nullptr : it->second;
+}
+
+int DeviceController::SendData(QorvSPDevice& device, const unsigned char* data, unsigned len) {
+  DeviceSlot* slot = SlotOf(device);
+  if (slot == nullptr) return -1;
+  slot->link.FrameSent(data, len);
+  return write_line_(*slot, data, len);
+}
+
+void DeviceController::RefreshStatus(QorvSPDevice& device) {
+  if (DeviceSlot* slot = SlotOf(device)) slot->link.CycleStarted(std::chrono::steady_clock::now());
+}
+
+float DeviceController::Get_SP_Value(unsigned data_id, const std::string& name) {
+  DeviceSlot* slot = SlotById(data_id);
+  if (slot == nullptr) throw std::out_of_range("no device with data id " + std::to_string(data_id));
+  return slot->device->Get_Value(0, name);
+}
+
+void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* data, unsigned len,
+                          bool) {
+  DeviceSlot* slot = SlotOf(device);
+  if (slot == nullptr || data == nullptr) return;
+  slot->latest.emplace(data, data + len);
+  slot->latest_at = clock_.LocalTime();
+  slot->link.RoundPublished(std::chrono::steady_clock::now());
+  ++published_;
+}
+
+void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned char* data,
+                                     unsigned len) {
+  DeviceSlot* slot = SlotOf(device);
+  if (slot == nullptr) return;
+  const bool alarm_changed = slot->alarm_changed;
+  slot->alarm_changed = false;
+  if (history_ == nullptr || data == nullptr || len != kRecordSize) return;
+  const HostInstant now = clock_.Now();
+  const std::optional<std::string> reason = save_policy_.Decide(
+      slot->settings.data_id, now.local, slot->settings.save_interval_minutes, alarm_changed);
+  if (!reason) return;
+  HistoryJob job;
+  job.kind = HistoryJob::Kind::kRow;
+  job.at = now;
+  job.data_id = slot->settings.data_id;
+  job.reason = *reason;
+  job.raw.assign(data, data + len);
+  // A refused row is counted lost by the writer; the next round takes its place.
+  if (!history_->Add(std::move(job)) && *reason != "alarm")
+    save_policy_.Dropped(slot->settings.data_id, now.local);
+}
+
+void DeviceController::CheckThreshold(QorvVDevice& device, const std::string& name,
+                                  const std::string& text, const float& value, int point) {
+  DeviceSlot* slot = SlotOf(device);
+  if (slot == nullptr) return;
+  for (const AlarmChange& change : slot->alarms.Check(name, text, value, point)) {
+    slot->alarm_changed = true;
+    Announce(*slot, change);
+  }
+}
+
+void DeviceController::Announce(const DeviceSlot& slot, const AlarmChange& change) {
+  events_.Add(DescribeAlarm(slot.settings.name, change));
+  if (history_ == nullptr) return;
+  HistoryJob job;
+  job.kind = HistoryJob::Kind::kAlarm;
+  job.at = clock_.Now();
+  job.data_id = slot.settings.data_id;
+  job.device = slot.settings.name;
+  job.change = change;
+  history_->Add(std::move(job));  // a refusal is counted lost and shown with the store
+}
+
+std::size_t DeviceController::TakePublished() {
+  const std::size_t n = published_;
+  published_ = 0;
+  return n;
+}
+
+}  // namespace runner

@@ -1,0 +1,73 @@
+#pragma once
+// The host side of every device operation: the reference host's
+// QorvController. Devices call it from inside RefreshStatus and process,
+// on the host's one loop thread:
+//
+//   SendData              the device's frame onto its line (and it takes the line)
+//   RefreshStatus         a cycle starts: the round timer starts
+//   Get_SP_Value          a peer's value, by data id, through its Get_Value
+//   SendSP                the round's record: kept as the device's latest
+//   CheckThreshold        the value against the site's limits: alarms
+//   SaveDeviceHistory     the record, queued as a history row when the save policy says so
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "host/qorv_controller.h"
+#include "runner/lines/device_slot.h"
+#include "runner/lines/event_log.h"
+#include "runner/history/history_writer.h"
+#include "runner/time/host_clock.h"
+#include "runner/history/save_policy.h"
+
+namespace runner {
+
+class DeviceController : public QorvController {
+ public:
+  // Puts a frame on the slot's line; the count written, or -1 when the line
+  // is down.
+  using LineWriter = std::function<int(DeviceSlot&, const unsigned char*, unsigned)>;
+
+  // `history` may be null: nothing is kept.
+  DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
+               LineWriter write_line);
+
+  // Makes a configured device known by its object and its data id.
+  void Attach(DeviceSlot& slot);
+  void DetachAll();
+
+  DeviceSlot* SlotOf(const QorvVDevice& device) const;
+  DeviceSlot* SlotById(unsigned data_id) const;
+
+  // --- QorvController ---
+  int SendData(QorvSPDevice& device, const unsigned char* data, unsigned len) override;
+  void RefreshStatus(QorvSPDevice& device) override;
+  float Get_SP_Value(unsigned data_id, const std::string& name) override;
+  void SendSP(QorvVDevice& device, int type_code, const unsigned char* data, unsigned len,
+              bool flag) override;
+  void SaveDeviceHistory(QorvVDevice& device, const unsigned char* data, unsigned len) override;
+  void CheckThreshold(QorvVDevice& device, const std::string& name, const std::string& text,
+                      const float& value, int point) override;
+
+  // Rounds published since the last call, for the round report.
+  std::size_t TakePublished();
+
+ private:
+  void Announce(const DeviceSlot& slot, const AlarmChange& change);
+
+  const HostClock& clock_;
+  EventLog& events_;
+  HistoryWriter* history_;
+  LineWriter write_line_;
+  SavePolicy save_policy_;
+  std::map<const QorvVDevice*, DeviceSlot*> by_device_;
+  std::map<unsigned, DeviceSlot*> by_id_;
+  std::size_t published_ = 0;
+};
+
+// "alarm raised: B 第48节电池 (battery_17_value, point 18) low 11.500 < 12.000"
+std::string DescribeAlarm(const std::string& device, const AlarmChange& change);
+
+}  // namespace runner

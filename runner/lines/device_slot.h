@@ -1,0 +1,51 @@
+#pragma once
+// One configured device as the host runs it: the plug-in's object, where it
+// sits on its line, and what the host keeps about it between rounds.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <boost/date_time/posix_time/ptime.hpp>
+
+#include "host/qorv_spdevice.h"
+#include "runner/alarms/alarm_book.h"
+#include "runner/lines/link_watch.h"
+#include "runner/site/site.h"
+
+namespace runner {
+
+struct DeviceSlot {
+  DeviceSettings settings;
+  std::shared_ptr<QorvSPDevice> device;
+  std::size_t seat = 0;        // its place among the devices of its port
+  // The cells the site configured for the device (ConfiguredCells), in
+  // ascending order, and the count of cell slots up to the last of them:
+  // a 24-block string on a 30-cell monitor has 24, not 30.
+  std::vector<int> active_cells;
+  int cell_count = 0;
+  int first_cell_number = 1;   // number of its cell 0 in the whole string
+  LinkWatch link;
+  AlarmBook alarms;
+  bool alarm_changed = false;  // an alarm moved in the round under way
+  std::optional<bool> data_fresh;  // at the last round report, once it had data
+  std::optional<std::vector<unsigned char>> latest;  // last record published
+  boost::posix_time::ptime latest_at;                // host time it was published
+};
+
+// Cells a device type answers for.
+int CellCountOf(const std::string& device_type);
+
+// The cells a device's configuration puts in use, as the device itself
+// reads it for its threshold checks: 0 .. "amount" - 1 with a valid
+// "group_index", plus each "active_batteries" entry; every cell of the
+// device when neither names one. Entries outside 0 .. `cells_answered` - 1
+// are dropped. Sorted, without repeats.
+std::vector<int> ConfiguredCells(const Json::Value& config, int cells_answered);
+
+// The number the device gives its cell 0 in alarm texts: "battery_start"
+// (or 17 for "group_index" 2) of its appSetting, plus one.
+int FirstCellNumber(const Json::Value& config);
+
+}  // namespace runner

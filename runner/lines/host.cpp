@@ -1,0 +1,204 @@
+#include "runner/lines/host.h"
+#include "runner/lines/host_line.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "host/device_contract.h"
+#include "runner/lines/bus_turns.h"
+#include "runner/lines/device_controller.h"
+#include "runner/hosting/plugin_library.h"
+#include "runner/lines/serial_port.h"
+#include "sim/port_server.h"
+
+namespace runner {
+namespace {
+
+using std::chrono::milliseconds;
+using Steady = std::chrono::steady_clock;
+
+constexpr int kHistoryIoControl = qorv::kHistoryIntervalControl;
+
+}  // namespace
+
+Host::Host(Site site, HostOptions options)
+    : site_(std::move(site)),
+      options_(std::move(options)),
+      own_clock_(options_.clock ? nullptr : std::make_unique<WallClock>()),
+      clock_(options_.clock ? *options_.clock : *own_clock_),
+      events_(clock_, options_.event_sink) {
+  if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw HostError(std::string("cannot make the wake-up pipe: ") + std::strerror(errno));
+}
+
+Host::~Host() {
+  Stop();
+  ::close(wake_[0]);
+  ::close(wake_[1]);
+}
+void Host::Start() {
+  if (started_) return;
+  if (options_.keep_history)
+    history_ = std::make_unique<HistoryWriter>(HistoryStore::Open(site_.history_db),
+                                               options_.history);
+  controller_ = std::make_shared<DeviceController>(
+      clock_, events_, history_.get(),
+      [this](DeviceSlot& slot, const unsigned char* data, unsigned len) {
+        return WriteLine(slot, data, len);
+      });
+  LoadPlugin();
+  CreateDevices();
+  StartSimulators();
+  OpenLines();
+  started_ = true;
+  next_round_at_ = Steady::now();
+}
+
+void Host::LoadPlugin() {
+  const std::string path = site_.plugin.empty() ? options_.default_plugin : site_.plugin;
+  plugin_ = std::make_unique<qorv::PluginLibrary>(path);
+}
+
+void Host::CreateDevices() {
+  for (const DeviceSettings& settings : site_.devices) CreateDevice(settings);
+  if (slots_.empty()) throw HostError(site_.origin + ": no device could be configured");
+}
+
+void Host::CreateDevice(const DeviceSettings& settings) {
+  auto slot = std::make_unique<DeviceSlot>();
+  slot->settings = settings;
+  slot->alarms = AlarmBook(settings.limits);
+  slot->first_cell_number = FirstCellNumber(settings.config);
+  slot->device = plugin_->CreateDevice();
+  Json::Value host_setting(Json::objectValue);
+  host_setting["address"] = settings.address;
+  slot->device->Init(controller_, settings.data_id, host_setting);
+  try {
+    slot->device->InitSetting(settings.config);
+  } catch (const std::exception& e) {
+    events_.Add("device " + settings.name + " (data id " + std::to_string(settings.data_id) +
+                "): configuration refused, device skipped: " + e.what());
+    return;
+  }
+  slot->active_cells = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));
+  slot->cell_count = slot->active_cells.empty() ? 0 : slot->active_cells.back() + 1;
+  slot->alarms.SetCells(slot->active_cells);
+  const auto minutes = static_cast<qorv::HistoryIntervalMinutes>(settings.save_interval_minutes);
+  int out_size = 0;
+  slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0, out_size);
+  controller_->Attach(*slot);
+  if (history_) {
+    HistoryStore* store = history_->store();
+    if (auto image = store ? store->LastRecord(settings.data_id) : std::nullopt) {
+      const bool taken = slot->device->LoadFromCache(image->data(), static_cast<int>(image->size()));
+      events_.Add("device " + settings.name + ": last record from history " +
+                  (taken ? "restored" : "refused"));
+    }
+    HistoryJob job;  // what history and its CSV export know of the device
+    job.kind = HistoryJob::Kind::kDevice;
+    job.info = {settings.data_id, settings.name, slot->cell_count, slot->first_cell_number};
+    history_->Add(std::move(job));
+  }
+  slots_.push_back(std::move(slot));
+}
+
+void Host::StartSimulators() {
+  lines_.clear();
+  for (std::size_t i = 0; i < site_.ports.size(); ++i) {
+    auto line = std::make_unique<Line>();
+    line->index = i;
+    line->path = site_.ports[i].path;
+    for (auto& slot : slots_)
+      if (slot->settings.port == i) {
+        slot->seat = line->devices.size();
+        line->devices.push_back(slot.get());
+      }
+    line->turns = BusTurns(line->devices.size(), milliseconds(site_.reply_timeout_ms));
+    if (site_.ports[i].sim && !line->devices.empty()) {
+      try {
+        line->server = sim::PortServer::CreatePty(sim::Bus(*site_.ports[i].sim));
+        line->server->Start();
+        line->path = line->server->Path();
+      } catch (const std::exception& e) {
+        throw HostError("port " + site_.ports[i].name + ": simulator: " + e.what());
+      }
+    }
+    lines_.push_back(std::move(line));
+  }
+}
+
+void Host::Stop() {
+  if (!started_) return;
+  started_ = false;
+  if (controller_) controller_->DetachAll();
+  slots_.clear();
+  plugin_.reset();
+  if (history_) {
+    history_->Stop();
+    final_store_ = history_->State();
+    history_.reset();
+  }
+  for (auto& line : lines_) {
+    line->port.reset();
+    if (line->server) line->server->Stop();
+  }
+  lines_.clear();
+}
+
+void Host::RequestStop() {
+  stop_requested_.store(true);
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
+}
+
+DeviceSlot* Host::FindDevice(const std::string& name) const {
+  for (const auto& slot : slots_)
+    if (slot->settings.name == name) return slot.get();
+  return nullptr;
+}
+
+std::string Host::PortPath(std::size_t port) const {
+  return port < lines_.size() ? lines_[port]->path : std::string();
+}
+
+bool Host::PortOnline(std::size_t port) const {
+  return port < lines_.size() && lines_[port]->up();
+}
+
+HostView Host::View() const {
+  HostView view;
+  view.time = clock_.LocalTime();
+  view.round = round_;
+  for (const auto& line : lines_)
+    view.ports.push_back({site_.ports[line->index].name, line->path, line->up()});
+  for (const auto& slot : slots_) {
+    const Line& line = *lines_.at(slot->settings.port);
+    view.devices.push_back(
+        Observe(*slot, site_.ports[line.index].name, line.up(), view.time));
+  }
+  view.store = Store();
+  view.events = events_.Recent(6);
+  return view;
+}
+
+// --- the loop ---
+
+HistoryStore* Host::history() {
+  if (!history_) return nullptr;
+  history_->WaitIdle(std::chrono::seconds(5));
+  return history_->store();
+}
+
+std::optional<StoreState> Host::Store() const {
+  return history_ ? std::optional<StoreState>(history_->State()) : final_store_;
+}
+
+// Logs each new store error once, once that writing works again, and each
+// round in which rows were lost.
+
+}  // namespace runner

@@ -1,0 +1,38 @@
+#pragma once
+// One serial line of the Host and the devices on it. Private to the host's
+// own files: start-up (host.cpp), line retry (line_retry.cpp) and the poll
+// loop (poll_loop.cpp).
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runner/lines/bus_turns.h"
+#include "runner/lines/host.h"
+#include "runner/lines/serial_port.h"
+#include "sim/port_server.h"
+
+namespace runner {
+
+// One serial line and the devices on it.
+struct Host::Line {
+  std::size_t index = 0;
+  std::string path;                          // opened from; a simulator's pseudo-terminal
+  std::unique_ptr<sim::PortServer> server;   // a simulated line's monitors
+  std::unique_ptr<SerialPort> port;          // open while the line is up
+  std::vector<DeviceSlot*> devices;          // in site order; seat = index here
+  BusTurns turns{0, std::chrono::milliseconds(0)};
+  int baud = 0;
+  std::chrono::steady_clock::time_point retry_at{};
+  std::chrono::milliseconds backoff{0};
+  bool down_reported = false;
+  std::string lost;                          // set by a failed write, handled after the call
+  std::uint64_t stray_bytes = 0;             // bytes heard while nobody held the line
+
+  bool up() const { return port && port->is_open(); }
+};
+
+}  // namespace runner

@@ -1,0 +1,85 @@
+#pragma once
+// A snapshot of what the host knows, for the live view and the JSON lines.
+// Values come from the devices' own answers to value queries, so the view
+// shows exactly what a peer or an operator asking would get: a device that
+// answers "数据已超时" is shown stale, with its last published record
+// greyed out, not with made-up numbers.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/date_time/posix_time/ptime.hpp>
+
+#include "host/device_contract.h"
+#include "runner/alarms/alarm_book.h"
+#include "runner/lines/device_slot.h"
+#include "runner/history/history_writer.h"
+#include "runner/lines/link_watch.h"
+
+namespace runner {
+
+// The device's answers to a query that fails, by meaning.
+inline constexpr const char* kNotReadyText = qorv::kDataNotReadyText;
+inline constexpr const char* kTimedOutText = qorv::kDataTimedOutText;
+
+enum class DataState {
+  kFresh,     // the device answers its queries
+  kStale,     // its data is older than it allows ("数据已超时")
+  kNotReady,  // no round yet ("数据未就绪")
+  kOffline,   // its line is down
+  kFailing,   // any other refusal; the text says what
+};
+const char* DataStateName(DataState state);  // "ok", "stale", "no data", "offline", "error"
+
+struct CellExtreme {
+  int number = 0;  // the cell's number in the whole string
+  float volts = 0.0f;
+};
+
+struct DeviceView {
+  std::string name;
+  unsigned data_id = 0;
+  std::string port;
+  DataState state = DataState::kNotReady;
+  std::string state_text;     // the device's refusal, when there is one
+  bool from_record = false;   // values are the last published record, not live answers
+  int first_cell_number = 1;
+  std::vector<std::optional<float>> cells;
+  std::optional<float> group_voltage;
+  std::optional<float> group_current;
+  std::optional<float> temperature;
+  std::optional<CellExtreme> min_cell;
+  std::optional<CellExtreme> max_cell;
+  std::optional<long> age_s;  // since the last record was published, host clock
+  LinkCounters link;
+  std::vector<ActiveAlarm> alarms;
+  const Limit* cell_limit = nullptr;  // the limit of cell 0, for scaling bars
+
+  std::optional<float> Spread() const;
+};
+
+struct PortView {
+  std::string name;
+  std::string path;
+  bool online = false;
+};
+
+struct HostView {
+  boost::posix_time::ptime time;
+  unsigned round = 0;
+  std::vector<PortView> ports;
+  std::vector<DeviceView> devices;
+  std::vector<std::string> events;  // the newest host messages
+  std::optional<StoreState> store;  // the history writer's state, when history is kept
+};
+
+// The state of the device's data, from its answer to one query; `text`
+// receives its refusal.
+DataState ProbeData(const QorvSPDevice& device, std::string& text);
+
+// Asks the device for its values; `online` is its line's state.
+DeviceView Observe(const DeviceSlot& slot, const std::string& port, bool online,
+                   boost::posix_time::ptime now);
+
+}  // namespace runner

@@ -1,0 +1,208 @@
+// The poll loop: rounds begin when due, each line's bus turn ticks its next
+// device, replies are delivered, and a finished round is reported.
+
+#include "runner/lines/host.h"
+#include "runner/lines/host_line.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "runner/lines/bus_turns.h"
+#include "runner/lines/device_controller.h"
+#include "runner/hosting/serial_settings.h"
+#include "runner/lines/serial_port.h"
+
+namespace runner {
+namespace {
+
+using std::chrono::milliseconds;
+using Steady = std::chrono::steady_clock;
+
+}  // namespace
+
+void Host::Run(unsigned rounds, const std::function<void(const RoundReport&)>& on_round) {
+  on_round_ = on_round;
+  const unsigned goal = rounds_reported_ + rounds;
+  while (RunOnce(milliseconds(500)))
+    if (rounds != 0 && rounds_reported_ >= goal) break;
+  on_round_ = nullptr;
+}
+
+bool Host::RunOnce(milliseconds max_wait) {
+  if (!started_ || stop_requested_.load()) return false;
+  Steady::time_point now = Steady::now();
+  BeginRoundIfDue(now);
+  ExpireTurns(now);
+  RunTicks(now);
+  EndRoundIfIdle();
+
+  std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};
+  std::vector<Line*> polled;
+  for (auto& line : lines_)
+    if (line->up()) {
+      fds.push_back({line->port->fd(), POLLIN, 0});
+      polled.push_back(line.get());
+    }
+  const int ready = ::poll(fds.data(), fds.size(), WaitMs(now, max_wait));
+  if (ready < 0 && errno != EINTR) throw HostError(std::string("poll: ") + std::strerror(errno));
+  now = Steady::now();
+  if (ready > 0) {
+    if (fds[0].revents & POLLIN) {
+      char drain[64];
+      while (::read(wake_[0], drain, sizeof drain) > 0) {
+      }
+    }
+    for (std::size_t i = 0; i < polled.size(); ++i)
+      if (fds[i + 1].revents) Receive(*polled[i], fds[i + 1].revents, now);
+  }
+  CheckLostLines(now);
+  RunTicks(now);
+  EndRoundIfIdle();
+  return !stop_requested_.load();
+}
+
+void Host::BeginRoundIfDue(Steady::time_point now) {
+  for (auto& line : lines_)
+    if (!line->up() && !line->devices.empty() && now >= line->retry_at) TryOpen(*line, now);
+  if (now < next_round_at_) return;
+  if (round_open_) ReportRound();
+  ++round_;
+  round_open_ = true;
+  const auto period = std::chrono::duration_cast<Steady::duration>(
+      std::chrono::duration<double>(site_.poll_period_s));
+  next_round_at_ += period;
+  if (next_round_at_ <= now) next_round_at_ = now + period;  // fell behind: no burst of ticks
+  for (auto& line : lines_)
+    if (line->up()) line->turns.MarkAllDue();
+}
+
+void Host::EndRoundIfIdle() {
+  if (!round_open_) return;
+  for (const auto& line : lines_)
+    if (line->up() && !line->turns.Idle()) return;
+  ReportRound();
+}
+
+// Tells once when a device's data goes stale or is refused, and once when
+// it is fresh again; a device that never had data is no news.
+
+void Host::NoteDataStates() {
+  for (auto& slot : slots_) {
+    std::string text;
+    const DataState state = ProbeData(*slot->device, text);
+    if (state == DataState::kNotReady) continue;
+    const bool fresh = state == DataState::kFresh;
+    const bool news = slot->data_fresh ? *slot->data_fresh != fresh : !fresh;
+    slot->data_fresh = fresh;
+    if (!news) continue;
+    events_.Add("device " + slot->settings.name + ": " +
+                (fresh ? std::string("fresh data again")
+                       : (state == DataState::kStale ? "data stale: " : "data refused: ") + text));
+  }
+}
+
+void Host::NoteStoreState() {
+  if (!history_) return;
+  const StoreState state = history_->State();
+  if (state.failing && state.last_error != store_error_told_)
+    events_.Add("history: " + state.last_error + "; " + std::to_string(state.pending) +
+                " rows pending, retrying");
+  else if (!state.failing && store_failing_told_)
+    events_.Add("history: writing again");
+  else if (!state.failing && state.last_error != store_error_told_)
+    events_.Add("history: " + state.last_error);
+  if (state.lost > store_lost_told_)
+    events_.Add("history: rows lost so far: " + std::to_string(state.lost));
+  store_error_told_ = state.last_error;
+  store_failing_told_ = state.failing;
+  store_lost_told_ = state.lost;
+}
+
+void Host::ReportRound() {
+  round_open_ = false;
+  ++rounds_reported_;
+  NoteDataStates();
+  NoteStoreState();
+  const RoundReport report{round_, controller_->TakePublished()};
+  if (on_round_) on_round_(report);
+}
+
+void Host::ExpireTurns(Steady::time_point now) {
+  for (auto& line : lines_) {
+    if (!line->up()) continue;
+    if (auto seat = line->turns.Expire(now)) line->devices[*seat]->link.TimedOut();
+  }
+}
+
+void Host::RunTicks(Steady::time_point now) {
+  for (auto& line : lines_) {
+    while (line->up() && line->lost.empty()) {
+      const std::optional<std::size_t> seat = line->turns.NextTick();
+      if (!seat) break;
+      Tick(*line, *line->devices[*seat]);
+    }
+  }
+  CheckLostLines(now);
+}
+
+void Host::Tick(Line& line, DeviceSlot& slot) {
+  line.port->DiscardInput();  // a late reply to someone else must not reach this device
+  try {
+    slot.device->RefreshStatus();
+  } catch (const std::exception& e) {
+    events_.Add("device " + slot.settings.name + ": poll tick failed: " + e.what());
+  }
+}
+
+void Host::Receive(Line& line, short revents, Steady::time_point now) {
+  std::vector<unsigned char> bytes;
+  const SerialPort::ReadStatus status = line.port->Read(bytes);
+  if (!bytes.empty()) {
+    if (const std::optional<std::size_t> seat = line.turns.holder()) {
+      line.turns.Heard(now);
+      Deliver(line, *line.devices[*seat], bytes);
+    } else {
+      line.stray_bytes += bytes.size();
+    }
+  }
+  if (status == SerialPort::ReadStatus::kGone)
+    line.lost = line.port ? line.port->error() : "line gone";
+  else if (bytes.empty() && (revents & (POLLHUP | POLLERR | POLLNVAL)))
+    line.lost = line.path + ": line hung up";
+}
+
+void Host::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& bytes) {
+  slot.link.BeforeProcess();
+  int result = 0;
+  try {
+    result = slot.device->process(bytes.data(), static_cast<unsigned>(bytes.size()));
+  } catch (const std::exception& e) {
+    events_.Add("device " + slot.settings.name + ": reply handling failed: " + e.what());
+  }
+  slot.link.AfterProcess(result);
+  if (result == 0 && line.turns.holder() == slot.seat) line.turns.Release();
+}
+
+int Host::WaitMs(Steady::time_point now, milliseconds max_wait) const {
+  Steady::time_point until = std::min(now + max_wait, next_round_at_);
+  for (const auto& line : lines_) {
+    if (line->devices.empty()) continue;
+    if (!line->up()) {
+      until = std::min(until, line->retry_at);
+    } else if (auto deadline = line->turns.deadline()) {
+      until = std::min(until, *deadline);
+    } else if (line->turns.AnyDue()) {
+      return 0;
+    }
+  }
+  if (until <= now) return 0;
+  return static_cast<int>(
+      std::chrono::duration_cast<milliseconds>(until - now + std::chrono::microseconds(999)).count());
+}
+
+}  // namespace runner

@@ -1,0 +1,222 @@
+#include "runner/site/site.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "runner/site/json_fields.h"
+
+namespace runner {
+namespace {
+
+// Two devices on a serial line and one on a simulated one; each case below
+// breaks one thing.
+constexpr const char* kGoodSite = R"({
+  "poll_period_s": 0.5,
+  "reply_timeout_ms": 100,
+  "history_db": "h.db",
+  "save_interval_minutes": 10,
+  "ports": [{"name": "rs485", "path": "/dev/ttyUSB0"},
+            {"name": "bench", "path": "sim", "sim": {"cells": 30, "cell_volts": 13.1}}],
+  "devices": [
+    {"name": "A", "data_id": 1, "address": 1, "port": "rs485",
+     "config": {"appSetting": {"save_interval": "5"}},
+     "limits": [{"name": "battery_*_value", "low": 12.0, "high": 14.4, "hysteresis": 0.1}]},
+    {"name": "B", "data_id": 2, "address": 2, "port": "rs485",
+     "config": {"appSetting": {"group_voltage": [1], "battery_start": 30}}},
+    {"name": "C", "data_id": 3, "address": 1, "port": "bench"}
+  ]
+})";
+
+Json::Value GoodRoot() { return ParseSiteJson(kGoodSite, "test"); }
+
+TEST(SiteTest, ReadsAGoodSite) {
+  const Site site = ParseSite(GoodRoot(), "site.json", "/etc/qorv");
+  EXPECT_DOUBLE_EQ(site.poll_period_s, 0.5);
+  EXPECT_EQ(site.reply_timeout_ms, 100u);
+  EXPECT_EQ(site.history_db, "/etc/qorv/h.db") << "relative paths are the site file's";
+  ASSERT_EQ(site.devices.size(), 3u);
+  EXPECT_EQ(site.devices[0].save_interval_minutes, 5u) << "the device's own interval wins";
+  EXPECT_EQ(site.devices[1].save_interval_minutes, 10u) << "else the site's";
+  EXPECT_EQ(site.devices[1].peer_ids, std::vector<unsigned>{1});
+  EXPECT_EQ(site.devices[1].config["appSetting"]["battery_start"].asInt(), 30)
+      << "the device configuration is passed through unchanged";
+  EXPECT_EQ(site.devices[0].WireAddress(), 0x81);
+  ASSERT_NE(site.devices[0].limits.Find("battery_7_value"), nullptr);
+  // The simulated line without a monitor list serves one monitor per device
+  // on it, at that device's wire address, with the profile given.
+  ASSERT_TRUE(site.ports[1].sim.has_value());
+  ASSERT_EQ(site.ports[1].sim->monitors.size(), 1u);
+  EXPECT_EQ(site.ports[1].sim->monitors[0].profile.address, 0x81);
+  EXPECT_DOUBLE_EQ(site.ports[1].sim->monitors[0].profile.cell_volts.at(0), 13.1);
+}
+
+TEST(SiteTest, DefaultsWhenTheSiteSaysLittle) {
+  Json::Value root = GoodRoot();
+  for (const char* key : {"poll_period_s", "reply_timeout_ms", "history_db", "save_interval_minutes"})
+    root.removeMember(key);
+  const Site site = ParseSite(root, "site.json", "");
+  EXPECT_DOUBLE_EQ(site.poll_period_s, 1.0);
+  EXPECT_EQ(site.reply_timeout_ms, 200u);
+  EXPECT_EQ(site.history_db, "qorv-history.db");
+  EXPECT_EQ(site.devices[1].save_interval_minutes, 480u) << "the device's own default, 28800 s";
+}
+
+// A change to the good site, and the error it must give.
+struct BadCase {
+  const char* name;
+  std::function<void(Json::Value&)> spoil;
+  const char* where;
+  const char* problem;  // a part of the problem text
+};
+
+TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
+  const BadCase cases[] = {
+      {"typo in a key", [](Json::Value& r) { r["poll_period"] = 1; }, "poll_period", "unknown key"},
+      {"no devices", [](Json::Value& r) { r["devices"] = Json::arrayValue; }, "devices",
+       "non-empty array"},
+      {"address out of range", [](Json::Value& r) { r["devices"][1]["address"] = 300; },
+       "devices[1].address", "0..255, got 300"},
+      {"address that reads as the preamble", [](Json::Value& r) { r["devices"][1]["address"] = 126; },
+       "devices[1].address", "0xFE"},
+      {"data id as text", [](Json::Value& r) { r["devices"][0]["data_id"] = "1"; },
+       "devices[0].data_id", "whole number"},
+      {"data id 0", [](Json::Value& r) { r["devices"][0]["data_id"] = 0; }, "devices[0].data_id",
+       "got 0"},
+      {"port that does not exist", [](Json::Value& r) { r["devices"][2]["port"] = "rs232"; },
+       "devices[2].port", "names no port: \"rs232\""},
+      {"two ports on one serial device",
+       [](Json::Value& r) {
+         Json::Value twin = r["ports"][0];
+         twin["name"] = "again";
+         r["ports"].append(twin);
+       },
+       "ports[2].path", "/dev/ttyUSB0 is already used by ports[0]"},
+      {"two devices with one data id", [](Json::Value& r) { r["devices"][2]["data_id"] = 1; },
+       "devices[2].data_id", "data id 1 is already used by devices[0]"},
+      {"two devices with one name", [](Json::Value& r) { r["devices"][2]["name"] = "A"; },
+       "devices[2].name", "\"A\" is already used by devices[0]"},
+      {"two monitors at one address on one line", [](Json::Value& r) { r["devices"][1]["address"] = 1; },
+       "devices[1].address", "address 1 on port \"rs485\" is already used by devices[0]"},
+      {"low above high", [](Json::Value& r) { r["devices"][0]["limits"][0]["low"] = 15; },
+       "devices[0].limits[0].low", "below \"high\""},
+      {"a limit with neither end", [](Json::Value& r) {
+         r["devices"][0]["limits"][0].removeMember("low");
+         r["devices"][0]["limits"][0].removeMember("high");
+       }, "devices[0].limits[0]", "needs \"low\", \"high\" or both"},
+      {"a hysteresis wider than the band",
+       [](Json::Value& r) { r["devices"][0]["limits"][0]["hysteresis"] = 2; },
+       "devices[0].limits[0].hysteresis", "half the distance"},
+      {"configuration that is not an object", [](Json::Value& r) { r["devices"][0]["config"] = 5; },
+       "devices[0].config", "must be an object"},
+      {"save interval the io-control cannot carry",
+       [](Json::Value& r) { r["devices"][0]["config"]["appSetting"]["save_interval"] = 70000; },
+       "devices[0].config.appSetting.save_interval", "at most 65535"},
+      {"peer id that is not a number",
+       [](Json::Value& r) { r["devices"][1]["config"]["appSetting"]["group_voltage"][0] = "one"; },
+       "devices[1].config.appSetting.group_voltage[0]", "must be a data id"},
+      {"peer that no device is",
+       [](Json::Value& r) { r["devices"][1]["config"]["appSetting"]["group_voltage"][0] = 9; },
+       "devices[1].config.appSetting.group_voltage[0]", "no device has data id 9"},
+      {"reply timeout not below the poll period", [](Json::Value& r) { r["reply_timeout_ms"] = 500; },
+       "reply_timeout_ms", "shorter than the poll period"},
+      {"simulator setting out of range", [](Json::Value& r) { r["ports"][1]["sim"]["cells"] = 40; },
+       "ports[1].sim", "cells"},
+      {"simulator address without a monitor list",
+       [](Json::Value& r) { r["ports"][1]["sim"]["address"] = "0x81"; }, "ports[1].sim.address",
+       "\"monitors\" list"},
+      {"simulator settings on a real line", [](Json::Value& r) { r["ports"][0]["sim"] = Json::objectValue; },
+       "ports[0].sim", "only for a port whose path is \"sim\""},
+  };
+  for (const BadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Json::Value root = GoodRoot();
+    c.spoil(root);
+    try {
+      ParseSite(root, "bench.json", "");
+      ADD_FAILURE() << "accepted";
+    } catch (const SiteError& e) {
+      EXPECT_EQ(e.where(), c.where);
+      EXPECT_NE(e.problem().find(c.problem), std::string::npos) << e.problem();
+      EXPECT_EQ(std::string(e.what()).rfind("bench.json: " + std::string(c.where) + ": ", 0), 0u)
+          << e.what();
+    }
+  }
+}
+
+// Peer lists as {data id: [peers]}, over devices 1..4 on one line.
+std::string PeerCycleError(const std::vector<std::vector<int>>& peers) {
+  Json::Value root = GoodRoot();
+  root["devices"] = Json::arrayValue;
+  for (std::size_t i = 0; i < peers.size(); ++i) {
+    Json::Value d(Json::objectValue);
+    d["name"] = std::string(1, static_cast<char>('A' + i));
+    d["data_id"] = static_cast<int>(i + 1);
+    d["address"] = static_cast<int>(i + 1);
+    d["port"] = "rs485";
+    for (int id : peers[i]) d["config"]["appSetting"]["group_voltage"].append(id);
+    root["devices"].append(d);
+  }
+  try {
+    ParseSite(root, "s.json", "");
+  } catch (const SiteError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(SiteTest, RejectsPeerSumsThatFeedBack) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<int>> peers;
+    const char* expected;  // empty: accepted
+  };
+  const Case cases[] = {
+      {"one long string, summed once", {{}, {1}}, ""},
+      {"a chain", {{}, {1}, {2}, {1, 2}}, ""},
+      {"two devices adding each other", {{2}, {1}},
+       "s.json: devices[0].config.appSetting.group_voltage: peer sums form a cycle: 'A' (data id 1) "
+       "adds 'B' (data id 2), which adds 'A' (data id 1)"},
+      {"a device adding itself", {{}, {2}},
+       "s.json: devices[1].config.appSetting.group_voltage: peer sums form a cycle: 'B' (data id 2) "
+       "adds its own group voltage"},
+      {"a loop of three behind a tail", {{2}, {3}, {4}, {2}},
+       "s.json: devices[1].config.appSetting.group_voltage: peer sums form a cycle: 'B' (data id 2) "
+       "adds 'C' (data id 3), which adds 'D' (data id 4), which adds 'B' (data id 2)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(PeerCycleError(c.peers), c.expected);
+  }
+}
+
+TEST(SiteTest, TheExampleSitesAreValid) {
+  for (const char* name : {"bench-site.json", "sim-site.json"}) {
+    SCOPED_TRACE(name);
+    const std::string path = std::string(QORV_EXAMPLES_DIR) + "/" + name;
+    Site site;
+    EXPECT_NO_THROW(site = LoadSiteFile(path));
+    EXPECT_EQ(site.history_db.rfind(QORV_EXAMPLES_DIR, 0), 0u);
+  }
+}
+
+TEST(SiteTest, FileErrorsNameTheFile) {
+  const std::string path = ::testing::TempDir() + "/broken_site.json";
+  {
+    std::ofstream out(path);
+    out << "{\n  \"ports\": [],\n  \"devices\": [\n}\n";
+  }
+  try {
+    LoadSiteFile(path);
+    ADD_FAILURE() << "accepted";
+  } catch (const SiteError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind(path + ": (syntax): * Line 4", 0), 0u) << e.what();
+  }
+  EXPECT_THROW(LoadSiteFile(path + ".missing"), SiteError);
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace runner

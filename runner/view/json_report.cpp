@@ -1,0 +1,107 @@
+#include "runner/view/json_report.h"
+
+#include <json/writer.h>
+
+#include "runner/time/time_text.h"
+
+namespace runner {
+namespace {
+
+Json::Value Number(const std::optional<float>& v) {
+  return v ? Json::Value(static_cast<double>(*v)) : Json::Value();
+}
+
+Json::Value Extreme(const std::optional<CellExtreme>& e) {
+  if (!e) return Json::Value();
+  Json::Value out(Json::objectValue);
+  out["cell"] = e->number;
+  out["volts"] = static_cast<double>(e->volts);
+  return out;
+}
+
+Json::Value Link(const LinkCounters& l) {
+  Json::Value out(Json::objectValue);
+  out["rounds"] = static_cast<Json::UInt64>(l.rounds);
+  out["resends"] = static_cast<Json::UInt64>(l.resends);
+  out["rejected"] = static_cast<Json::UInt64>(l.rejected);
+  out["timeouts"] = static_cast<Json::UInt64>(l.timeouts);
+  const bool timed = l.timed_rounds > 0;
+  out["round_ms"] = timed ? Json::Value(l.last_round.count() / 1000.0) : Json::Value();
+  out["round_ms_mean"] = timed ? Json::Value(l.MeanRound().count() / 1000.0) : Json::Value();
+  return out;
+}
+
+Json::Value Alarms(const std::vector<ActiveAlarm>& alarms) {
+  Json::Value out(Json::arrayValue);
+  for (const ActiveAlarm& a : alarms) {
+    Json::Value item(Json::objectValue);
+    item["name"] = a.name;
+    item["text"] = a.text;
+    item["point"] = a.point;
+    item["kind"] = AlarmKindName(a.kind);
+    item["value"] = static_cast<double>(a.value);
+    item["limit"] = static_cast<double>(a.limit);
+    out.append(item);
+  }
+  return out;
+}
+
+Json::Value Device(const DeviceView& d) {
+  Json::Value out(Json::objectValue);
+  out["name"] = d.name;
+  out["data_id"] = d.data_id;
+  out["port"] = d.port;
+  out["state"] = DataStateName(d.state);
+  if (d.state == DataState::kFailing) out["error"] = d.state_text;
+  out["from_record"] = d.from_record;
+  out["age_s"] = d.age_s ? Json::Value(static_cast<Json::Int64>(*d.age_s)) : Json::Value();
+  out["first_cell"] = d.first_cell_number;
+  Json::Value cells(Json::arrayValue);
+  for (const std::optional<float>& c : d.cells) cells.append(Number(c));
+  out["cells"] = cells;
+  out["group_voltage"] = Number(d.group_voltage);
+  out["group_current"] = Number(d.group_current);
+  out["temperature"] = Number(d.temperature);
+  out["min"] = Extreme(d.min_cell);
+  out["max"] = Extreme(d.max_cell);
+  out["spread"] = Number(d.Spread());
+  out["link"] = Link(d.link);
+  out["alarms"] = Alarms(d.alarms);
+  return out;
+}
+
+Json::Value Store(const StoreState& st) {
+  Json::Value out(Json::objectValue);
+  out["pending"] = static_cast<Json::UInt64>(st.pending);
+  out["stored"] = static_cast<Json::UInt64>(st.stored);
+  out["lost"] = static_cast<Json::UInt64>(st.lost);
+  out["failing"] = st.failing;
+  out["last_error"] = st.last_error.empty() ? Json::Value() : Json::Value(st.last_error);
+  return out;
+}
+
+}  // namespace
+
+Json::Value RoundJson(const HostView& view, const std::vector<std::string>& events) {
+  Json::Value out(Json::objectValue);
+  out["round"] = view.round;
+  out["time"] = FormatTime(view.time);
+  Json::Value devices(Json::arrayValue);
+  for (const DeviceView& d : view.devices) devices.append(Device(d));
+  out["devices"] = devices;
+  if (view.store) out["store"] = Store(*view.store);
+  Json::Value list(Json::arrayValue);
+  for (const std::string& e : events) list.append(e);
+  out["events"] = list;
+  return out;
+}
+
+std::string OneLine(const Json::Value& value) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["precision"] = 6;  // the devices' values are single precision
+  builder["emitUTF8"] = true;
+  return Json::writeString(builder, value);
+}
+
+}  // namespace runner
