@@ -43,7 +43,8 @@ if(CXX_COMPILER_LAUNCHER)
   list(APPEND configure -DCMAKE_CXX_COMPILER_LAUNCHER=${CXX_COMPILER_LAUNCHER})
 endif()
 run(configure ${configure})
-run(build ${CMAKE_COMMAND} --build ${build} --parallel 2)
+# The plug-in alone: the host library is the host process's, not the package's.
+run(build ${CMAKE_COMMAND} --build ${build} --target halvex_30 --parallel 2)
 file(REMOVE_RECURSE ${stage})
 run(install ${CMAKE_COMMAND} -E env DESTDIR=${stage} ${CMAKE_COMMAND} --install ${build})
 
