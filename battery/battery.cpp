@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "battery/local_clock.h"
+#include "battery/poll_state.h"
 #include "battery/query_errors.h"
 #include "battery/reassembly.h"
 #include "battery/wire.h"
@@ -11,12 +12,11 @@
 
 namespace {
 
-// Poll states: which reply is awaited.
-constexpr std::int32_t kIdle = 0;
-constexpr std::int32_t kAwaitCells = 1;
-constexpr std::int32_t kAwaitGroupVoltage = 2;
-constexpr std::int32_t kAwaitCurrent = 3;
-constexpr std::int32_t kAwaitTemperature = 4;
+using halvex::poll::kAwaitCells;
+using halvex::poll::kAwaitCurrent;
+using halvex::poll::kAwaitGroupVoltage;
+using halvex::poll::kAwaitTemperature;
+using halvex::poll::kIdle;
 
 constexpr int kIoControlSaveInterval = qorv::kHistoryIntervalControl;
 constexpr std::int32_t kGroupVoltageHundredths = 2;  // "version" 2
@@ -114,10 +114,10 @@ int Battery::process(unsigned char* data, unsigned len) {
 int Battery::ProcessScalarReply() {
   // Serial reads often split a 5-byte reply; wait for the rest. The next
   // request (a re-send on the next tick) discards a reply that never completes.
-  if (msg_len_ < halvex::wire::kScalarReplyLength) return 1;
+  if (!halvex::wire::ReplyComplete(msg_len_, halvex::wire::kScalarReplyLength)) return 1;
   msg_len_ = 0;  // consumed whatever the outcome; bytes after the fifth are dropped
-  if (msg_buf[0] != halvex::wire::kReplyStart || msg_buf[1] != addr_ ||
-      GetMMCheckSum(msg_buf + 1, 3) != msg_buf[4]) {
+  if (halvex::wire::CheckReply(msg_buf, halvex::wire::kScalarReplyLength, addr_) !=
+      halvex::wire::ReplyCheck::kGood) {
     call_state_ = kIdle;
     return 0;
   }

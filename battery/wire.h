@@ -35,6 +35,25 @@ constexpr unsigned kReplyBufferLimit = 80;
 // 8-bit wrapping sum of `len` bytes, modulo 254.
 unsigned char Checksum(const unsigned char* data, std::size_t len);
 
+// Whether `held` gathered bytes hold a whole reply of `reply_length` bytes.
+// Bytes beyond it do not make the reply any less complete.
+constexpr bool ReplyComplete(std::uint32_t held, unsigned reply_length) {
+  return held >= reply_length;
+}
+
+// Why a complete reply was taken or refused.
+enum class ReplyCheck {
+  kGood,
+  kBadStart,      // first byte is not 0xED
+  kWrongAddress,  // another monitor's reply, or a corrupted address
+  kBadChecksum,   // last byte is not the sum of the address and the payload
+};
+
+// Checks a reply of `length` bytes (5 or 67) at `reply` from the monitor at
+// `address`: start byte, address, then the checksum over the address and
+// the payload.
+ReplyCheck CheckReply(const unsigned char* reply, unsigned length, unsigned char address);
+
 // Unaligned big-endian 16-bit reading.
 inline std::uint16_t ReadBigEndian16(const unsigned char* p) {
   return static_cast<std::uint16_t>((p[0] << 8) | p[1]);

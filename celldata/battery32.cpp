@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
 
+#include "battery/device_log.h"
 #include "battery/local_clock.h"
+#include "battery/poll_state.h"
 #include "battery/query_errors.h"
 #include "battery/wire.h"
 #include "celldata/cell_name.h"
@@ -15,14 +16,10 @@ namespace {
 
 namespace wire = halvex::wire;
 
-constexpr std::int32_t kNoReplyAwaited = 0;
-
 // < ED aa [r0 hi lo] [r1 hi lo] ... [r31 hi lo] ss
 //   0  1   2  3       4  5            64 65       66
 // The checksum covers the address and the 64 payload bytes.
-constexpr unsigned kAddressByte = 1;
 constexpr unsigned kPayloadByte = 2;
-constexpr unsigned kCellChecksumByte = wire::kCellReplyLength - 1;
 
 // Cell readings by block type: 6 V blocks report millivolts, 12 V blocks
 // hundredths of a volt. A reading outside the block's plausible range (a
@@ -79,13 +76,8 @@ bool Battery32::LoadFromCache(const unsigned char* image, int len) {
   return true;
 }
 
-Battery32::CellFrame Battery32::CheckCellFrame() const {
-  if (msg_buf[0] != wire::kReplyStart || msg_buf[kAddressByte] != addr_)
-    return CellFrame::kBadHeader;
-  const unsigned covered = kCellChecksumByte - kAddressByte;
-  if (wire::Checksum(msg_buf + kAddressByte, covered) != msg_buf[kCellChecksumByte])
-    return CellFrame::kBadChecksum;
-  return CellFrame::kGood;
+wire::ReplyCheck Battery32::CheckCellReply() const {
+  return wire::CheckReply(msg_buf, wire::kCellReplyLength, addr_);
 }
 
 void Battery32::DecodeCellReadings(int readings, int t31_position) {
@@ -108,24 +100,25 @@ void Battery32::DecodeCellReadings(int readings, int t31_position) {
 }
 
 int Battery32::ProcessBatteryVoltage() {
-  if (msg_len_ < wire::kCellReplyLength) return 1;
+  if (!wire::ReplyComplete(msg_len_, wire::kCellReplyLength)) return 1;
   msg_len_ = 0;  // the reply and anything after it are consumed
-  switch (CheckCellFrame()) {
-    case CellFrame::kBadHeader:
-      std::cout << "msg_buf[0] == 0xed && msg_buf[1] == addr_ failed" << std::endl;
-      call_state_ = kNoReplyAwaited;
+  switch (CheckCellReply()) {
+    case wire::ReplyCheck::kBadStart:
+    case wire::ReplyCheck::kWrongAddress:
+      halvex::DeviceLogLine("msg_buf[0] == 0xed && msg_buf[1] == addr_ failed");
+      call_state_ = halvex::poll::kIdle;
       return 0;
-    case CellFrame::kBadChecksum:
-      std::cout << "Battery32 " << DataId() << " checksum failed" << std::endl;
-      call_state_ = kNoReplyAwaited;
+    case wire::ReplyCheck::kBadChecksum:
+      halvex::DeviceLogLine("Battery32 ", DataId(), " checksum failed");
+      call_state_ = halvex::poll::kIdle;
       return 0;
-    case CellFrame::kGood:
+    case wire::ReplyCheck::kGood:
       break;
   }
   DecodeCellReadings(kRecordCells, kRecordCells - 1);
-  std::cout << "Battery32 " << DataId() << " before CallGroupVoltage" << std::endl;
+  halvex::DeviceLogLine("Battery32 ", DataId(), " before CallGroupVoltage");
   CallGroupVoltage();
-  std::cout << "Battery32 " << DataId() << " after CallGroupVoltage" << std::endl;
+  halvex::DeviceLogLine("Battery32 ", DataId(), " after CallGroupVoltage");
   return 1;
 }
 

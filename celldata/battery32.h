@@ -11,6 +11,7 @@
 #include <string>
 
 #include "battery/battery.h"
+#include "battery/wire.h"
 #include "celldata/battery32_record.h"
 #include "celldata/uni_data_device.h"
 
@@ -37,11 +38,9 @@ class Battery32 : public UniDataDevice<Battery32_Data_t, Battery, kBattery32Data
   void RunCheckThreshold() override;
 
  protected:
-  enum class CellFrame { kGood, kBadHeader, kBadChecksum };
-
   // Checks the start byte, the address and the checksum of the cell reply
   // at the start of msg_buf (at least 67 bytes held).
-  CellFrame CheckCellFrame() const;
+  halvex::wire::ReplyCheck CheckCellReply() const;
   // Turns readings 0 .. readings - 1 of the cell reply into cell voltages:
   // scale, battery_adjust_, t0_ on wire position 0 and t31_ on wire position
   // `t31_position`, then the validity window. With dir_ set the string is

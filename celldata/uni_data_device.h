@@ -19,7 +19,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <iostream>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -28,37 +27,12 @@
 #include <json/value.h>
 
 #include "battery/c_text.h"
+#include "battery/device_log.h"
 #include "battery/local_clock.h"
 #include "host/ttime.h"
 
-namespace halvex::internal {
-
-// `object`'s member `key` when `object` is a JSON object and holds it as
-// something other than null; else nullptr. Safe on any JSON value.
-inline const Json::Value* PresentMember(const Json::Value& object, const char* key) {
-  if (!object.isObject()) return nullptr;
-  const Json::Value* value = object.find(key, key + std::strlen(key));
-  return value != nullptr && !value->isNull() ? value : nullptr;
-}
-
-// Writes the stamp bytewise: in a packed record `ttime` may sit at any
-// address, and the controller traps on unaligned word access.
-template <typename Record>
-void StampRecord(Record& record, const TTime& stamp) {
-  std::memcpy(reinterpret_cast<unsigned char*>(&record) + offsetof(Record, ttime), &stamp,
-              sizeof stamp);
-}
-
-}  // namespace halvex::internal
-
 template <typename Record, typename Base, int Code>
 class UniDataDevice : public Base {
-  static_assert(std::is_trivially_copyable_v<Record> && std::is_standard_layout_v<Record>,
-                "the record is handed over as raw bytes");
-  static_assert(offsetof(Record, data_id) == 0 && sizeof(Record::data_id) == 4,
-                "the record begins with its 32-bit data id");
-  static_assert(sizeof(Record::ttime) == sizeof(TTime), "the record carries a host stamp");
-
  public:
   UniDataDevice() = default;
   ~UniDataDevice() override = default;
@@ -83,6 +57,12 @@ class UniDataDevice : public Base {
   virtual void RunCheckThreshold() {}
 
  protected:
+  static_assert(std::is_trivially_copyable_v<Record> && std::is_standard_layout_v<Record>,
+                "the record is handed over as raw bytes");
+  static_assert(offsetof(Record, data_id) == 0 && sizeof(Record::data_id) == 4,
+                "the record begins with its 32-bit data id");
+  static_assert(sizeof(Record::ttime) == sizeof(TTime), "the record carries a host stamp");
+
   static constexpr std::int32_t kThresholdMode = 3;  // "b_mode" that reads the table
 
   const unsigned char* RecordBytes() const {
@@ -106,6 +86,27 @@ class UniDataDevice : public Base {
   void CheckAnalogSignals();
 };
 
+// Internals of the members below.
+namespace halvex::internal {
+
+// `object`'s member `key` when `object` is a JSON object and holds it as
+// something other than null; else nullptr. Safe on any JSON value.
+inline const Json::Value* PresentMember(const Json::Value& object, const char* key) {
+  if (!object.isObject()) return nullptr;
+  const Json::Value* value = object.find(key, key + std::strlen(key));
+  return value != nullptr && !value->isNull() ? value : nullptr;
+}
+
+// Writes the stamp bytewise: in a packed record `ttime` may sit at any
+// address, and the controller traps on unaligned word access.
+template <typename Record>
+void StampRecord(Record& record, const TTime& stamp) {
+  std::memcpy(reinterpret_cast<unsigned char*>(&record) + offsetof(Record, ttime), &stamp,
+              sizeof stamp);
+}
+
+}  // namespace halvex::internal
+
 template <typename Record, typename Base, int Code>
 bool UniDataDevice<Record, Base, Code>::LoadFromCache(const unsigned char* image, int len) {
   if (image == nullptr || len != static_cast<int>(sizeof(Record))) return false;
@@ -127,7 +128,7 @@ void UniDataDevice<Record, Base, Code>::RoundDone() {
   this->RunCheckThreshold();
   this->SendSP(Code, RecordBytes(), sizeof(Record), false);
   CheckAnalogSignals();
-  std::cout << "rvSize is " << static_cast<int>(this->rule_values_.size()) << std::endl;
+  halvex::DeviceLogLine("rvSize is ", static_cast<int>(this->rule_values_.size()));
   if (this->DoBatchCheckThreshold(this->rule_values_)) this->data_changed_ = true;
   this->SaveDeviceHistory(RecordBytes(), sizeof(Record));
   this->rule_values_.clear();
@@ -150,12 +151,12 @@ int UniDataDevice<Record, Base, Code>::InitSetting(const Json::Value& setting) {
   const Json::Value* app = PresentMember(setting, "appSetting");
   if (const Json::Value* mode = app != nullptr ? PresentMember(*app, "b_mode") : nullptr) {
     b_mode_ = halvex::TextToInt(mode->asString());
-    std::cout << "InitSetting " << this->DataId() << " b_mode_:" << b_mode_ << std::endl;
+    halvex::DeviceLogLine("InitSetting ", this->DataId(), " b_mode_:", b_mode_);
   }
   if (b_mode_ == kThresholdMode) {
-    std::cout << "here 1" << std::endl;
+    halvex::DeviceLogLine("here 1");
     if (const Json::Value* table = PresentMember(setting, "thresholdSetting")) {
-      std::cout << "here 2" << std::endl;
+      halvex::DeviceLogLine("here 2");
       ReadThresholdTable(*table);
     }
   }
@@ -171,7 +172,7 @@ void UniDataDevice<Record, Base, Code>::ReadThresholdTable(const Json::Value& ta
   // library throws).
   for (auto it = table.begin(); it != table.end(); ++it) {
     const std::string key = it.key().asString();
-    std::cout << "here " << key << std::endl;
+    halvex::DeviceLogLine("here ", key);
     ReadThresholdEntry(key, table[key]);
   }
 }
@@ -190,8 +191,7 @@ void UniDataDevice<Record, Base, Code>::ReadThresholdEntry(const std::string& ke
   // The host's level and value for the key; asking creates them at 0.
   const int level = this->threshold_levels_[key];
   const float value = this->threshold_values_[key];
-  std::cout << "mobile:" << key << ":" << identity << " level:" << level << " value:" << value
-            << std::endl;
+  halvex::DeviceLogLine("mobile:", key, ":", identity, " level:", level, " value:", value);
   signal_ids_[key] = identity;
 }
 
@@ -202,6 +202,6 @@ void UniDataDevice<Record, Base, Code>::AppendIdentityPart(const Json::Value& en
   if (const Json::Value* text = halvex::internal::PresentMember(entry, part))
     identity += text->asString();
   else
-    std::cout << this->DataId() << " " << part << " is missing" << std::endl;
+    halvex::DeviceLogLine(this->DataId(), " ", part, " is missing");
   identity += ";";
 }

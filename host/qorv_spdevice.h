@@ -37,7 +37,7 @@ class QORV_API QorvSPDevice : public QorvVDevice {
  protected:
   unsigned char addr_ = 0;  // bus address byte sent and expected on the wire
   // Reply buffer; protocols use a bounded prefix of it. 256 bytes is this
-  // host's choice (docs/host-abi.md).
+  // host's choice; the plug-in never reads past its 80-byte bound.
   unsigned char msg_buf[256] = {};
   std::uint32_t msg_len_ = 0;
   std::int32_t baud_rate_ = 9600;

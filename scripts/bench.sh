@@ -13,7 +13,6 @@
 #   --callgrind               instruction counts (scripts/callgrind.sh)
 #   --size                    stripped size of halvex_30.so for x86-64 and,
 #                             when the cross build exists, mipsel
-# Results: docs/performance.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,7 +30,7 @@ while [ $# -gt 0 ]; do
 done
 
 scripts/install-deps.sh
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DHALVEX_WERROR=ON >/dev/null
+cmake --preset bench -B "$build" >/dev/null
 targets=(halvex_bench halvex_memory_per_device halvex_30)
 [ "$callgrind" = 1 ] && targets+=(halvex_callgrind_driver)
 cmake --build "$build" -j2 --target "${targets[@]}"

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --preset default -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target qorv-host halvex_30
 exec "$build/runner/qorv-host" demo --rounds 20 \
   --db "$build/qorv-demo.db" --log "$build/qorv-demo.log" "$@"

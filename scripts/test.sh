@@ -26,7 +26,7 @@ export JOBS=$jobs
 
 native() {
   local build=${BUILD_DIR:-build}
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_WERROR=ON
+  cmake --preset default -B "$build"
   cmake --build "$build" -j"$jobs"
   ctest --test-dir "$build" --output-on-failure -j"$jobs"
 }

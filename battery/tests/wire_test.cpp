@@ -51,6 +51,38 @@ TEST(Wire, RequestFramesOfOneCycle) {
   EXPECT_EQ(Hex(ScalarReply(0x01, 500)), "ED 01 01 F4 F6");
 }
 
+TEST(Wire, ReplyCheckSaysWhyAReplyIsRefused) {
+  std::vector<unsigned char> cells = CellReply(0x01, 1330);
+  std::vector<unsigned char> cells_bad_sum = cells;
+  cells_bad_sum[wire::kCellReplyLength - 1] ^= 0x01;
+  std::vector<unsigned char> cells_last_reading_changed = cells;
+  cells_last_reading_changed[wire::kCellReplyLength - 2] ^= 0x01;  // r31, only in the checksum
+  struct Case {
+    const char* name;
+    std::vector<unsigned char> reply;
+    unsigned char address;
+    wire::ReplyCheck expected;
+  } cases[] = {
+      {"scalar reply taken", ScalarReply(0x01, 500), 0x01, wire::ReplyCheck::kGood},
+      {"scalar: start byte first, before the address", Bytes("EE 02 01 F4 F6"), 0x01,
+       wire::ReplyCheck::kBadStart},
+      {"scalar: another monitor's valid reply", ScalarReply(0x02, 500), 0x01,
+       wire::ReplyCheck::kWrongAddress},
+      {"scalar: checksum over address and value", Bytes("ED 01 01 F4 F5"), 0x01,
+       wire::ReplyCheck::kBadChecksum},
+      {"cell reply taken", cells, 0x01, wire::ReplyCheck::kGood},
+      {"cell: wrong address", cells, 0x02, wire::ReplyCheck::kWrongAddress},
+      {"cell: checksum byte is the 67th", cells_bad_sum, 0x01, wire::ReplyCheck::kBadChecksum},
+      {"cell: the last reading counts in the checksum", cells_last_reading_changed, 0x01,
+       wire::ReplyCheck::kBadChecksum},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(wire::CheckReply(c.reply.data(), static_cast<unsigned>(c.reply.size()), c.address),
+              c.expected);
+  }
+}
+
 TEST(Reassembly, BoundsNoiseAndAppending) {
   const std::vector<unsigned char> noise_then_reply = Bytes("00 13 ED 01 01 F4 F6");
   struct Case {

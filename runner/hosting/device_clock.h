@@ -8,8 +8,7 @@
 // while a hold is active time() answers the held instant and the process
 // runs in UTC, which makes the local time a device reads exactly the held
 // one; with no hold it answers the real time. The plug-in gains no import
-// or export by this. How and why it works, and where it cannot: the
-// "Device clock" section of docs/host-abi.md.
+// or export by this.
 
 #include <boost/date_time/posix_time/ptime.hpp>
 

@@ -1,6 +1,6 @@
 #pragma once
 // A replay scenario: the host's actions on one or more devices, one action a
-// line, in the text form described in docs/replay.md.
+// line, in the text form below.
 //
 //   create 1 1              # data id 1, configured bus address 1
 //   configure {"appSetting": {"battery_type": 0}}

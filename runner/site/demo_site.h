@@ -17,7 +17,7 @@ namespace runner {
 // those of a real line. `history_db` is where the demo keeps its rows.
 Site DemoSite(bool pace, const std::string& history_db);
 
-// The demo site as JSON, the form a site file takes (docs/reference-host.md).
+// The demo site as JSON, the form a site file takes.
 Json::Value DemoSiteJson(bool pace, const std::string& history_db);
 
 }  // namespace runner

@@ -1,6 +1,6 @@
 #pragma once
 // A site: the plug-in, the serial ports, the devices on them and the host's
-// own settings, read from a JSON site file (docs/reference-host.md) or built
+// own settings, read from a JSON site file or built
 // in for the demo. Everything is checked before any port is opened.
 //
 //   runner::Site site = runner::LoadSiteFile("bench.json");   // throws SiteError

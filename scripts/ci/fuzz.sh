@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 seconds=${1:-60}
-build=build-fuzz
+build=build-fuzz  # the fuzz preset's build directory
 jobs=${JOBS:-$(nproc)}
 targets=(device_program init_setting value_name)
 declare -A max_len=([device_program]=4096 [init_setting]=4096 [value_name]=256)
@@ -24,13 +24,10 @@ trap 'echo "fuzz stage: $((SECONDS - started)) s"' EXIT
 
 scripts/install-deps.sh clang-14 libclang-rt-14-dev
 
-instrument="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake -S . -B "$build" \
-  -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS="$instrument" \
-  -DHALVEX_WERROR=ON -DHALVEX_FUZZ=ON -DHALVEX_TESTS=OFF -DHALVEX_HOST_TOOLS=OFF
-cmake --build "$build" -j"$jobs" --target "${targets[@]/#/fuzz_}"
+# The fuzz preset: clang 14, the whole tree instrumented; its build preset
+# names the fuzz_<target> programs.
+cmake --preset fuzz
+cmake --build --preset fuzz -j"$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -24,7 +24,7 @@ started=$SECONDS
 trap 'echo "soak stage: $((SECONDS - started)) s"' EXIT
 
 set -e
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_WERROR=ON
+cmake --preset default -B "$build"
 cmake --build "$build" -j"$jobs" --target halvex-soak
 set +e
 

@@ -18,7 +18,7 @@ jobs=${JOBS:-$(nproc)}
 
 scripts/install-deps.sh valgrind
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_WERROR=ON
+cmake --preset default -B "$build"
 cmake --build "$build" -j"$jobs" --target plugin_e2e_tests halvex_30
 
 valgrind --error-exitcode=1 --leak-check=full --show-leak-kinds=definite,indirect,possible \

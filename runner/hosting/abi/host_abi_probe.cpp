@@ -12,7 +12,7 @@
 //   ./probe --compare host_abi.x86_64.txt     (or host_abi.mipsel.txt)
 //
 // Every line that differs from the committed output is a mismatch to settle
-// before the plug-in is loaded. docs/host-abi.md explains each line.
+// before the plug-in is loaded.
 
 #ifndef HOST_ABI_PROBE_HEADERS
 #define HOST_ABI_PROBE_HEADERS "runner/hosting/abi/host_headers.h"
