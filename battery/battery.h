@@ -56,7 +56,7 @@ class Battery : public QorvSPDevice {
   unsigned char GetMMCheckSum(unsigned char* data, int len);
 
  protected:
-  static constexpr int kResendBudget = 3;            // re-sends per cycle, all requests together
+  static constexpr int kResendBudget = 3;  // re-sends per cycle, all requests together
   static constexpr std::int32_t kDefaultSaveInterval = 28800;  // seconds, 8 hours
 
   void CallVoltage();
@@ -68,20 +68,20 @@ class Battery : public QorvSPDevice {
   std::int32_t version_ = 1;     // 2: group voltage counts 0.01 V, else 0.1 V
   std::int32_t dir_ = 0;         // non-zero: cells arrive in reverse order
   std::int32_t retry_count_ = 0;
-  float group_voltage_ = 0.0f;   // volts
-  float group_current_ = 0.0f;   // amperes
-  float temperature_ = 0.0f;     // degrees Celsius
+  float group_voltage_ = 0.0f;     // volts
+  float group_current_ = 0.0f;     // amperes
+  float temperature_ = 0.0f;       // degrees Celsius
   std::int32_t battery_type_ = 0;  // 6: 6 V blocks in 0.001 V; else 12 V blocks in 0.01 V
-  float group_a_ = 1.0f;         // multiplier of the monitor's group voltage
-  float group_b_ = 0.0f;         // offset added after it
-  float battery_adjust_ = 0.0f;  // volts added to every cell
-  std::vector<std::int32_t> active_batteries_;   // cells checked against thresholds; empty: all
+  float group_a_ = 1.0f;           // multiplier of the monitor's group voltage
+  float group_b_ = 0.0f;           // offset added after it
+  float battery_adjust_ = 0.0f;    // volts added to every cell
+  std::vector<std::int32_t> active_batteries_;    // cells checked against thresholds; empty: all
   std::vector<std::uint32_t> group_voltage_ids_;  // peers whose group voltage is added
-  bool group_voltage_valid_ = true;  // false when a peer's voltage was missing
-  std::int32_t battery_start_ = 0;   // numbering offset of cells in alarm texts
-  std::int32_t current_ratio_ = 0;   // non-zero: current sensor encoding
-  std::uint32_t r_data_id_ = 0;      // peer that supplies the current instead
-  std::string r_current_field_;      // value name asked of that peer
+  bool group_voltage_valid_ = true;               // false when a peer's voltage was missing
+  std::int32_t battery_start_ = 0;                // numbering offset of cells in alarm texts
+  std::int32_t current_ratio_ = 0;                // non-zero: current sensor encoding
+  std::uint32_t r_data_id_ = 0;                   // peer that supplies the current instead
+  std::string r_current_field_;                   // value name asked of that peer
   std::int32_t save_interval_ = kDefaultSaveInterval;  // seconds
   float t0_ = 0.0f;   // correction of the first reading on the wire
   float t31_ = 0.0f;  // correction of one further reading, chosen by the device

@@ -33,7 +33,8 @@ const Json::Value* Present(const Json::Value& object, const char* key) {
 
 template <typename Convert, typename T>
 void ReadKey(const Json::Value& app, const char* key, Convert convert, T& member) {
-  if (const Json::Value* value = Present(app, key)) member = static_cast<T>(convert(value->asString()));
+  if (const Json::Value* value = Present(app, key))
+    member = static_cast<T>(convert(value->asString()));
 }
 
 template <typename T>
@@ -69,7 +70,8 @@ int Battery::InitSetting(const Json::Value& setting) {
   ReadKey(*app, "version", TextToInt, version_);
   ReadKey(*app, "dir", TextToInt, dir_);
   ReadKey(*app, "r_data_id", TextToInt, r_data_id_);
-  if (const Json::Value* field = Present(*app, "r_current_field")) r_current_field_ = field->asString();
+  if (const Json::Value* field = Present(*app, "r_current_field"))
+    r_current_field_ = field->asString();
 
   if (const Json::Value* minutes = Present(*app, "save_interval"))
     save_interval_ = SaveIntervalSeconds(TextToInt(minutes->asString()), kDefaultSaveInterval);
@@ -90,7 +92,8 @@ int Battery::InitSetting(const Json::Value& setting) {
   }
 
   if (const Json::Value* cells = Present(*app, "active_batteries"); cells && cells->isArray())
-    for (const Json::Value& cell : *cells) AppendUnique(active_batteries_, TextToInt(cell.asString()));
+    for (const Json::Value& cell : *cells)
+      AppendUnique(active_batteries_, TextToInt(cell.asString()));
 
   ReadKey(*app, "battery_start", TextToInt, battery_start_);
 

@@ -10,8 +10,6 @@
 // under its name ("round_wall_clock/N", ...). Outside valgrind the requests
 // do nothing and the driver simply runs.
 
-#include <valgrind/callgrind.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -20,10 +18,12 @@
 #include <stdexcept>
 #include <string>
 
+#include <valgrind/callgrind.h>
+
 #include "bench/null_controller.h"
-#include "runner/recording/output_capture.h"
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
+#include "runner/recording/output_capture.h"
 
 namespace halvex::bench {
 namespace {

@@ -16,11 +16,11 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/null_controller.h"
-#include "runner/recording/output_capture.h"
-#include "runner/hosting/plugin_library.h"
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
 #include "bench/result_summary.h"
+#include "runner/hosting/plugin_library.h"
+#include "runner/recording/output_capture.h"
 
 namespace halvex::bench {
 namespace {
@@ -162,8 +162,8 @@ std::unique_ptr<qorv::PluginLibrary> RegisterPluginBenchmarks() {
     return nullptr;
   }
   const QorvSPDeviceProvider* loaded = &plugin->SerialProvider();
-  benchmark::RegisterBenchmark("plugin_so/poll_round/wall_clock", PollRound<NullController>,
-                               loaded, wire::kCellReplyLength);
+  benchmark::RegisterBenchmark("plugin_so/poll_round/wall_clock", PollRound<NullController>, loaded,
+                               wire::kCellReplyLength);
   return plugin;
 }
 #else

@@ -19,16 +19,16 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/null_controller.h"
-#include "runner/recording/output_capture.h"
 #include "bench/poll_round.h"
 #include "celldata/halvex30.h"
 #include "host/provider.h"
+#include "runner/recording/output_capture.h"
 
 extern "C" std::vector<std::shared_ptr<Provider>> get_providers();
 
@@ -104,14 +104,15 @@ Snapshot Take() { return {live, mallinfo2().uordblks}; }
 void PrintStep(const char* step, const Snapshot& from, const Snapshot& to, long devices) {
   const double bytes = static_cast<double>(to.counted.bytes - from.counted.bytes) / devices;
   const double blocks = static_cast<double>(to.counted.blocks - from.counted.blocks) / devices;
-  const double in_use = (static_cast<double>(to.in_use) - static_cast<double>(from.in_use)) / devices;
+  const double in_use =
+      (static_cast<double>(to.in_use) - static_cast<double>(from.in_use)) / devices;
   std::printf("  %-18s %7.1f B/device in %5.1f blocks (malloc in use %7.1f B/device)\n", step,
               bytes, blocks, in_use);
 }
 
 struct Result {
-  bool sound = true;     // every round ran and destruction gave every byte back
-  long per_device = 0;   // heap bytes per device after its round, object included
+  bool sound = true;    // every round ran and destruction gave every byte back
+  long per_device = 0;  // heap bytes per device after its round, object included
 };
 
 Result Measure(const char* label, const Json::Value& config, const QorvSPDeviceProvider& provider,

@@ -86,7 +86,8 @@ Json::Value ThresholdTableConfig() {
   Json::Value config = TypicalConfig();
   config["appSetting"]["b_mode"] = 3;
   std::vector<std::string> keys = {"group_voltage", "group_current", "temperature"};
-  for (int cell = 0; cell < 30; ++cell) keys.push_back("battery_" + std::to_string(cell) + "_value");
+  for (int cell = 0; cell < 30; ++cell)
+    keys.push_back("battery_" + std::to_string(cell) + "_value");
   Json::Value table(Json::objectValue);
   int number = 1;
   for (const std::string& key : keys) {

@@ -28,8 +28,8 @@ std::string RoundLine(const Timings& timings, const char* name, const char* what
   const double* ns = Find(timings, name);
   if (ns == nullptr) return std::string(what) + ": not run";
   const double budget_ns = kRoundWireNanoseconds * kRoundBudgetShare;
-  return std::string(what) + ": " + Fixed(*ns / 1000.0, 2) + " us = " +
-         Fixed(*ns / kRoundWireNanoseconds * 100.0, 4) + " % of the " +
+  return std::string(what) + ": " + Fixed(*ns / 1000.0, 2) +
+         " us = " + Fixed(*ns / kRoundWireNanoseconds * 100.0, 4) + " % of the " +
          Fixed(kRoundWireNanoseconds / 1e6, 1) + " ms on the wire (budget " +
          Fixed(kRoundBudgetShare * 100.0, 2) + " % = " + Fixed(budget_ns / 1000.0, 1) +
          " us): " + Verdict(*ns < budget_ns);
@@ -41,11 +41,11 @@ std::string RatioLine(const Timings& timings, const char* what, const char* ours
   const double* y = Find(timings, baseline);
   if (x == nullptr || y == nullptr) return std::string(what) + ": not run";
   const double ratio = *y / *x;
-  std::string line = std::string(what) + ": " + Fixed(*x, 1) + " ns, baseline regex: " +
-                     Fixed(*y, 1) + " ns, ratio Y/X = " + Fixed(ratio, 1);
+  std::string line = std::string(what) + ": " + Fixed(*x, 1) +
+                     " ns, baseline regex: " + Fixed(*y, 1) + " ns, ratio Y/X = " + Fixed(ratio, 1);
   if (has_target)
-    line += " (target >= " + Fixed(kQuerySpeedupTarget, 0) + "): " +
-            Verdict(ratio >= kQuerySpeedupTarget);
+    line += " (target >= " + Fixed(kQuerySpeedupTarget, 0) +
+            "): " + Verdict(ratio >= kQuerySpeedupTarget);
   return line;
 }
 
@@ -71,8 +71,8 @@ std::vector<std::string> SummaryLines(const Timings& timings) {
                 false),
   };
   if (const double* cell = Find(timings, names::kCellQuery))
-    lines.push_back("all " + std::to_string(kChecksPerRound) + " values of one string: " +
-                    Fixed(*cell * kChecksPerRound / 1000.0, 2) + " us");
+    lines.push_back("all " + std::to_string(kChecksPerRound) +
+                    " values of one string: " + Fixed(*cell * kChecksPerRound / 1000.0, 2) + " us");
   return lines;
 }
 

@@ -112,8 +112,7 @@ int Battery32::ProcessBatteryVoltage() {
       halvex::DeviceLogLine("Battery32 ", DataId(), " checksum failed");
       call_state_ = halvex::poll::kIdle;
       return 0;
-    case wire::ReplyCheck::kGood:
-      break;
+    case wire::ReplyCheck::kGood: break;
   }
   DecodeCellReadings(kRecordCells, kRecordCells - 1);
   halvex::DeviceLogLine("Battery32 ", DataId(), " before CallGroupVoltage");
@@ -157,7 +156,8 @@ void Battery32::RefreshRecord() {
 
 void Battery32::CheckStringThresholds() {
   // A string sum that lacks a peer's share is no string voltage.
-  if (group_voltage_valid_) CheckThreshold("group_voltage", "整组电压", group_voltage_, kStringPoint);
+  if (group_voltage_valid_)
+    CheckThreshold("group_voltage", "整组电压", group_voltage_, kStringPoint);
   CheckThreshold("group_current", "电流", group_current_, kStringPoint);
   CheckThreshold("temperature", "温度", temperature_, kStringPoint);
 }

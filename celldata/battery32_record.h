@@ -59,9 +59,10 @@ namespace halvex {
 
 inline float RecordTemperature(const Battery32_Data_t& record) {
   float value;
-  std::memcpy(&value, reinterpret_cast<const unsigned char*>(&record) +
-                          offsetof(Battery32_Data_t, temperature),
-              sizeof value);
+  std::memcpy(
+      &value,
+      reinterpret_cast<const unsigned char*>(&record) + offsetof(Battery32_Data_t, temperature),
+      sizeof value);
   return value;
 }
 

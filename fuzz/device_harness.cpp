@@ -131,11 +131,11 @@ bool DeviceHarness::Feed(const std::vector<std::uint8_t>& chunk) {
   Gather(chunk);
   std::vector<std::uint8_t> copy = chunk;  // the device may scribble on what it is given
   int result = 0;
-  if (!Guard("process", [&] { result = d.process(copy.data(), static_cast<unsigned>(copy.size())); }))
+  if (!Guard("process",
+             [&] { result = d.process(copy.data(), static_cast<unsigned>(copy.size())); }))
     return false;
   if (result != 0 && result != 1) return Fail("process returned " + std::to_string(result));
-  if (state_before == 1 &&
-      !CheckCellVerdict(SentSince(calls_before, wire::kGroupVoltage)))
+  if (state_before == 1 && !CheckCellVerdict(SentSince(calls_before, wire::kGroupVoltage)))
     return false;
   return Check();
 }
@@ -143,14 +143,17 @@ bool DeviceHarness::Feed(const std::vector<std::uint8_t>& chunk) {
 bool DeviceHarness::CheckCellVerdict(bool accepted) {
   const DeviceProbe& d = *device_;
   if (gathered_.size() < wire::kCellReplyLength) {
-    if (accepted) return Fail("cell reply taken with only " + std::to_string(gathered_.size()) + " bytes");
+    if (accepted)
+      return Fail("cell reply taken with only " + std::to_string(gathered_.size()) + " bytes");
     return true;
   }
   const bool good = gathered_[0] == wire::kReplyStart && gathered_[1] == d.addr_ &&
                     SumModulo254(gathered_.data() + 1, wire::kCellReplyLength - 2) ==
                         gathered_[wire::kCellReplyLength - 1];
-  const std::vector<std::uint8_t> frame(gathered_.begin(), gathered_.begin() + wire::kCellReplyLength);
-  if (accepted && !good) return Fail("cell reply taken although it fails its checks: " + Hex(frame));
+  const std::vector<std::uint8_t> frame(gathered_.begin(),
+                                        gathered_.begin() + wire::kCellReplyLength);
+  if (accepted && !good)
+    return Fail("cell reply taken although it fails its checks: " + Hex(frame));
   if (!accepted && good) return Fail("good cell reply refused: " + Hex(frame));
   if (accepted) DeliverFrame(frame);
   return ok();
@@ -169,8 +172,9 @@ void DeviceHarness::DeliverFrame(const std::vector<std::uint8_t>& frame) {
       return;
     }
     if (Bits(d.cell_voltages_[cell]) != Bits(expected)) {
-      Fail("cell " + std::to_string(cell) + " decoded as " + std::to_string(d.cell_voltages_[cell]) +
-           ", the reply carries " + std::to_string(expected) + ": " + Hex(frame));
+      Fail("cell " + std::to_string(cell) + " decoded as " +
+           std::to_string(d.cell_voltages_[cell]) + ", the reply carries " +
+           std::to_string(expected) + ": " + Hex(frame));
       return;
     }
   }
@@ -226,11 +230,14 @@ bool DeviceHarness::LoadCache(const std::uint8_t* image, int len) {
     return Fail(std::string("cache image of ") + std::to_string(len) + " bytes" +
                 (image == nullptr ? " (null)" : "") + (taken ? " taken" : " refused"));
   if (!taken) {
-    if (std::memcmp(&before, &d.data_, sizeof before) != 0) return Fail("a refused cache image changed the record");
+    if (std::memcmp(&before, &d.data_, sizeof before) != 0)
+      return Fail("a refused cache image changed the record");
     return Check();
   }
-  if (std::memcmp(image, &d.data_, kRecordSize) != 0) return Fail("a cache image was not taken byte for byte");
-  for (int cell = 0; cell < kCells; ++cell) delivered_[cell].insert(Bits(d.data_.battery_value[cell]));
+  if (std::memcmp(image, &d.data_, kRecordSize) != 0)
+    return Fail("a cache image was not taken byte for byte");
+  for (int cell = 0; cell < kCells; ++cell)
+    delivered_[cell].insert(Bits(d.data_.battery_value[cell]));
   cache_tail_ = {Bits(d.data_.battery_value[30]), Bits(d.data_.battery_value[31])};
   return Check();
 }
@@ -261,7 +268,8 @@ bool DeviceHarness::CheckCells() {
   if (d.cell_count_ != kCells) return Fail("cell_count_ is " + std::to_string(d.cell_count_));
   for (int cell = kCells; cell < 32; ++cell) {
     if (Bits(d.cell_voltages_[cell]) != 0)
-      return Fail("live cell " + std::to_string(cell) + " is " + std::to_string(d.cell_voltages_[cell]));
+      return Fail("live cell " + std::to_string(cell) + " is " +
+                  std::to_string(d.cell_voltages_[cell]));
     const std::uint32_t held = Bits(d.data_.battery_value[cell]);
     if (held != 0 && held != cache_tail_[cell - kCells])
       return Fail("record cell " + std::to_string(cell) + " is " +
@@ -292,8 +300,7 @@ bool DeviceHarness::CheckNewCalls() {
         ++rounds_;
         cache_tail_ = {0, 0};  // the round refreshed every slot of the record
         break;
-      default:
-        break;
+      default: break;
     }
   }
   return true;

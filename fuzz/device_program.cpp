@@ -189,7 +189,8 @@ ProgramWriter& ProgramWriter::SaveInterval(std::uint16_t minutes) {
 
 ProgramWriter& ProgramWriter::Cache(const Bytes& image) {
   Put(Op::kCache, {0});
-  bytes_.insert(bytes_.end(), image.begin(), image.begin() + std::min<std::size_t>(image.size(), kRecordSize));
+  bytes_.insert(bytes_.end(), image.begin(),
+                image.begin() + std::min<std::size_t>(image.size(), kRecordSize));
   return *this;
 }
 

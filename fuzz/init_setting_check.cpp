@@ -29,7 +29,8 @@ std::vector<std::uint16_t> WindowReadings() {
   std::vector<std::uint16_t> readings;
   for (std::uint16_t r : {0, 449, 450, 4500, 7500, 7501, 899, 900, 1330, 1500, 1501, 65535})
     readings.push_back(r);
-  while (readings.size() < 32) readings.push_back(static_cast<std::uint16_t>(1200 + readings.size()));
+  while (readings.size() < 32)
+    readings.push_back(static_cast<std::uint16_t>(1200 + readings.size()));
   return readings;
 }
 

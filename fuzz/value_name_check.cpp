@@ -22,7 +22,8 @@ DeviceHarness& Rig() {
   static DeviceHarness* rig = [] {
     auto* harness = new DeviceHarness;
     Battery32_Data_t record{};
-    for (int cell = 0; cell < 32; ++cell) record.battery_value[cell] = kCellBase + static_cast<float>(cell);
+    for (int cell = 0; cell < 32; ++cell)
+      record.battery_value[cell] = kCellBase + static_cast<float>(cell);
     record.group_voltage = kGroupVoltage;
     record.group_current = kGroupCurrent;
     halvex::SetRecordTemperature(record, kTemperature);
@@ -33,8 +34,10 @@ DeviceHarness& Rig() {
 }
 
 std::string Describe(const std::string& name) {
-  return "\"" + name + "\" (" + runner::recording::Hex(reinterpret_cast<const unsigned char*>(name.data()),
-                                            static_cast<unsigned>(name.size())) + ")";
+  return "\"" + name + "\" (" +
+         runner::recording::Hex(reinterpret_cast<const unsigned char*>(name.data()),
+                                static_cast<unsigned>(name.size())) +
+         ")";
 }
 
 std::string CheckDigits(const std::string& name) {
@@ -43,7 +46,8 @@ std::string CheckDigits(const std::string& name) {
   const bool found = std::regex_search(name, match, pattern);
   const auto digits = FindCellDigits(name);
   if (found != digits.has_value())
-    return std::string(found ? "no cell digits found in " : "cell digits found in ") + Describe(name);
+    return std::string(found ? "no cell digits found in " : "cell digits found in ") +
+           Describe(name);
   if (found && (static_cast<std::size_t>(digits->data() - name.data()) !=
                     static_cast<std::size_t>(match.position(1)) ||
                 *digits != match[1].str()))

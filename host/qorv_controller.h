@@ -41,8 +41,8 @@ class QORV_API QorvController {
   virtual float Get_SP_Value(unsigned data_id, const std::string& name) = 0;
 
   // Publication of a data record under its data type code.
-  virtual void SendSP(QorvVDevice& device, int type_code, const unsigned char* data,
-                      unsigned len, bool flag);
+  virtual void SendSP(QorvVDevice& device, int type_code, const unsigned char* data, unsigned len,
+                      bool flag);
 
   // A record handed to the history store. Which records become stored rows
   // is the host's decision.
@@ -50,8 +50,8 @@ class QORV_API QorvController {
 
   // Threshold evaluation of one value; `text` is the display text and
   // `point` the 1-based point number.
-  virtual void CheckThreshold(QorvVDevice& device, const std::string& name,
-                              const std::string& text, const float& value, int point);
+  virtual void CheckThreshold(QorvVDevice& device, const std::string& name, const std::string& text,
+                              const float& value, int point);
 
   // Analog report check; true when the value counts as changed.
   virtual bool CheckAOReport(QorvVDevice& device, const std::string& name, float value);

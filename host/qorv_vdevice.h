@@ -48,7 +48,6 @@ class QORV_API QorvVDevice : public VDeviceInterface,
   // cannot be had (also when the device has no host).
   virtual float Get_SP_Value(unsigned data_id, const std::string& name);
 
-
   // Host operations that are not virtual.
   void SaveDeviceHistory(const unsigned char* data, unsigned len);
   void CheckThreshold(const std::string& name, const std::string& text, const float& value,
@@ -61,8 +60,8 @@ class QORV_API QorvVDevice : public VDeviceInterface,
   bool data_ready_ = false;               // values filled at least once
   bool data_changed_ = false;             // the last round changed something
   std::int16_t device_state_ = 0;
-  std::vector<rule_value> rule_values_;   // this round's rule batch
-  std::vector<std::string> ao_names_;     // analog keys checked every round
+  std::vector<rule_value> rule_values_;  // this round's rule batch
+  std::vector<std::string> ao_names_;    // analog keys checked every round
   std::map<std::string, float> ao_values_;
   std::map<std::string, int> threshold_levels_;
   std::map<std::string, float> threshold_values_;

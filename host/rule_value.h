@@ -7,7 +7,7 @@
 #include "host/visibility.h"
 
 struct QORV_API rule_value {
-  std::string name;   // signal key the rule is about
+  std::string name;    // signal key the rule is about
   float value = 0.0f;  // value the rule compares
   int level = 0;       // alarm level the rule raises
 };

@@ -16,7 +16,8 @@ constexpr std::size_t kRequestCommand = 3;
 // Noise carries no start byte, split pieces are gathered, trailing bytes
 // are dropped with the reply or skipped: none spoils a reply alone.
 bool SpoilsAlone(sim::Fault fault) {
-  return fault != sim::Fault::kNoise && fault != sim::Fault::kSplit && fault != sim::Fault::kTrailing;
+  return fault != sim::Fault::kNoise && fault != sim::Fault::kSplit &&
+         fault != sim::Fault::kTrailing;
 }
 
 bool Has(const std::vector<sim::Fault>& faults, sim::Fault fault) {
@@ -61,7 +62,8 @@ void ExchangeLedger::Record(std::size_t bus, const sim::Exchange& exchange) {
   for (sim::Fault fault : exchange.faults) ++injected_[sim::FaultName(fault)];
   if (exchange.outcome != Outcome::kAnswered) return;
   ++replies_;
-  if (Has(exchange.faults, sim::Fault::kCorrupt) && !Has(exchange.faults, sim::Fault::kWrongAddress))
+  if (Has(exchange.faults, sim::Fault::kCorrupt) &&
+      !Has(exchange.faults, sim::Fault::kWrongAddress))
     CountCollision(bus, exchange);
 }
 
@@ -86,7 +88,8 @@ void ExchangeLedger::CountCollision(std::size_t bus, const sim::Exchange& exchan
     if (!payload) return;  // start byte, address or checksum: never taken
     ++collisions_.corrupted_payload;
     collisions_.expected_uniform += kUniformCollisionRate;
-    if (SharesRemainder(Sum8(clean, 1, clean.size() - 1))) collisions_.expected_exact += 1.0 / 255.0;
+    if (SharesRemainder(Sum8(clean, 1, clean.size() - 1)))
+      collisions_.expected_exact += 1.0 / 255.0;
     const sim::Bytes frame(stream.begin() + static_cast<long>(at),
                            stream.begin() + static_cast<long>(at + clean.size()));
     if (ChecksumHolds(frame)) ++collisions_.passing;
@@ -105,7 +108,8 @@ std::string ExchangeLedger::Blame(std::size_t bus, std::uint8_t address) const {
     if (std::any_of(faults.begin(), faults.end(), SpoilsAlone)) return FaultText(faults);
     for (std::size_t back = 1; back <= kLookBack && back <= i; ++back) {
       const Reply& earlier = recent[i - back];
-      if (earlier.timed_out || Has(earlier.faults, sim::Fault::kDelay)) return "late bytes of an earlier reply";
+      if (earlier.timed_out || Has(earlier.faults, sim::Fault::kDelay))
+        return "late bytes of an earlier reply";
     }
     return FaultText(faults);
   }

@@ -26,7 +26,7 @@ constexpr double kUniformCollisionRate = 4.0 / (256.0 * 255.0);
 
 // Collision figures over the corrupted replies.
 struct CollisionCount {
-  std::uint64_t corrupted = 0;         // replies with a byte changed
+  std::uint64_t corrupted = 0;          // replies with a byte changed
   std::uint64_t corrupted_payload = 0;  // ... the changed byte a reading's
   std::uint64_t passing = 0;            // corrupted frames whose checksum still holds
   double expected_uniform = 0.0;        // corrupted_payload x kUniformCollisionRate

@@ -16,16 +16,21 @@ int main(int argc, char** argv) {
   options.history_db = "halvex-soak.db";
   std::string json_path;
 
-  CLI::App app("Soak test: qorv-host's runtime and halvex_30.so against simulated monitors that "
-               "drop, corrupt, misaddress, pad, split, delay and withhold their replies.");
+  CLI::App app(
+      "Soak test: qorv-host's runtime and halvex_30.so against simulated monitors that "
+      "drop, corrupt, misaddress, pad, split, delay and withhold their replies.");
   app.add_option("--rounds", options.device_rounds,
                  "device poll rounds to attempt at least (ticks over all devices)")
       ->capture_default_str();
-  app.add_option("--seed", options.plan.seed, "seed of every fault decision")->capture_default_str();
+  app.add_option("--seed", options.plan.seed, "seed of every fault decision")
+      ->capture_default_str();
   app.add_option("--buses", options.plan.buses, "simulated buses (pseudo-terminals)")
-      ->capture_default_str()->check(CLI::Range(1, 8));
-  app.add_option("--monitors-per-bus", options.plan.monitors_per_bus, "monitors (devices) on each bus")
-      ->capture_default_str()->check(CLI::Range(1, 8));
+      ->capture_default_str()
+      ->check(CLI::Range(1, 8));
+  app.add_option("--monitors-per-bus", options.plan.monitors_per_bus,
+                 "monitors (devices) on each bus")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 8));
   app.add_option("--plugin", options.plugin, "the plug-in to load")->capture_default_str();
   app.add_option("--db", options.history_db, "history database (replaced)")->capture_default_str();
   app.add_option("--json", json_path, "also write the figures as one JSON object to this file");

@@ -87,7 +87,8 @@ sim::BusConfig BusOf(const SoakPlan& plan, int bus) {
 
 sim::Bytes CleanReply(const SoakPlan& plan, int bus, std::uint8_t address, std::uint8_t command) {
   for (int m = 0; m < plan.monitors_per_bus; ++m) {
-    const sim::MonitorProfile profile = SteadyProfile(bus * plan.monitors_per_bus + m, plan.monitors_per_bus);
+    const sim::MonitorProfile profile =
+        SteadyProfile(bus * plan.monitors_per_bus + m, plan.monitors_per_bus);
     if (profile.address == address)
       return sim::Monitor(profile).Answer(static_cast<sim::Command>(command), sim::Micros{0});
   }

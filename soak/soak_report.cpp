@@ -13,13 +13,15 @@ std::string Fixed(double value, int decimals) {
 }
 
 std::string Percent(std::uint64_t part, std::uint64_t whole) {
-  return whole ? Fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1) + " %" : "-";
+  return whole ? Fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1) + " %"
+               : "-";
 }
 
 std::string Counts(const std::map<std::string, std::uint64_t>& counts) {
   if (counts.empty()) return "none";
   std::string text;
-  for (const auto& [name, count] : counts) text += (text.empty() ? "" : ", ") + name + " " + std::to_string(count);
+  for (const auto& [name, count] : counts)
+    text += (text.empty() ? "" : ", ") + name + " " + std::to_string(count);
   return text;
 }
 
@@ -47,16 +49,18 @@ std::string ReportText(const SoakResult& r) {
     out << "    " << d.name << ": attempted " << d.attempted << ", completed " << d.completed
         << ", re-sends " << d.resends << ", rejected " << d.rejected << ", timed out " << d.timeouts
         << ", rows " << d.history_rows << "\n";
-  out << "  replies sent          " << r.replies << "; faults injected: " << Counts(r.injected) << "\n";
+  out << "  replies sent          " << r.replies << "; faults injected: " << Counts(r.injected)
+      << "\n";
   out << "  rejected by reason    " << Counts(r.rejected_by_reason) << "\n";
   out << "  timed out by reason   " << Counts(r.timeouts_by_reason) << "\n";
   out << "  accepted values that differ from the simulator's: " << r.Sum(&DeviceFigures::values_off)
       << " in " << r.Sum(&DeviceFigures::rows_off) << " rounds\n";
-  out << "    corrupted replies " << c.corrupted << ", " << c.corrupted_payload
-      << " in a reading; " << c.passing << " passed their checksum (collisions)\n";
+  out << "    corrupted replies " << c.corrupted << ", " << c.corrupted_payload << " in a reading; "
+      << c.passing << " passed their checksum (collisions)\n";
   out << "    expected collisions " << Fixed(c.expected_exact, 2) << " for these frames' sums, "
-      << Fixed(c.expected_uniform, 3) << " for a uniform sum (4/(256*255) = "
-      << Fixed(kUniformCollisionRate * 1e5, 2) << "e-5 a corrupted reading)\n";
+      << Fixed(c.expected_uniform, 3)
+      << " for a uniform sum (4/(256*255) = " << Fixed(kUniformCollisionRate * 1e5, 2)
+      << "e-5 a corrupted reading)\n";
   const auto failures = r.Failures();
   for (const std::string& failure : failures) out << "  FAILED: " << failure << "\n";
   if (!r.host_events.empty()) out << "  host events (first " << r.host_events.size() << "):\n";

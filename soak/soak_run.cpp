@@ -42,7 +42,8 @@ Expected ExpectedOf(const SoakPlan& plan, int bus, std::uint8_t address) {
   };
   Expected e{};
   const sim::Bytes cells = reply(sim::Command::kCellVoltages);
-  for (int cell = 0; cell < kCells; ++cell) e.cells[cell] = static_cast<float>(Reading(cells, cell)) / 100.0f;
+  for (int cell = 0; cell < kCells; ++cell)
+    e.cells[cell] = static_cast<float>(Reading(cells, cell)) / 100.0f;
   e.group_voltage = static_cast<float>(Reading(reply(sim::Command::kGroupVoltage), 0)) / 10.0f;
   e.group_current = static_cast<float>(Reading(reply(sim::Command::kCurrent), 0)) / 10.0f;
   e.temperature = static_cast<float>(Reading(reply(sim::Command::kTemperature), 0)) / 100.0f;
@@ -51,7 +52,8 @@ Expected ExpectedOf(const SoakPlan& plan, int bus, std::uint8_t address) {
 
 int ValuesOff(const runner::BatteryRecord& r, const Expected& e) {
   int off = 0;
-  for (int cell = 0; cell < kCells; ++cell) off += r.cells[static_cast<std::size_t>(cell)] != e.cells[cell];
+  for (int cell = 0; cell < kCells; ++cell)
+    off += r.cells[static_cast<std::size_t>(cell)] != e.cells[cell];
   off += r.group_voltage != e.group_voltage;
   off += r.group_current != e.group_current;
   off += r.temperature != e.temperature;
@@ -81,9 +83,10 @@ class Soak {
         return;
       if (result_.host_events.size() < kEventsKept) result_.host_events.push_back(line);
     };
-    runner::Host host(runner::ParseSite(SiteOf(options_.plan, paths_, options_.plugin, options_.history_db),
-                                        "soak", "."),
-                      host_options);
+    runner::Host host(
+        runner::ParseSite(SiteOf(options_.plan, paths_, options_.plugin, options_.history_db),
+                          "soak", "."),
+        host_options);
     host.Start();
     Loop(host);
     host.Stop();
@@ -100,8 +103,9 @@ class Soak {
   void StartMonitors() {
     for (int bus = 0; bus < options_.plan.buses; ++bus) {
       servers_.push_back(sim::PortServer::CreatePty(sim::Bus(BusOf(options_.plan, bus))));
-      servers_.back()->SetListener(
-          [this, bus](const sim::Exchange& exchange) { ledger_.Record(static_cast<std::size_t>(bus), exchange); });
+      servers_.back()->SetListener([this, bus](const sim::Exchange& exchange) {
+        ledger_.Record(static_cast<std::size_t>(bus), exchange);
+      });
       servers_.back()->Start();
       paths_.push_back(servers_.back()->Path());
     }
@@ -118,7 +122,8 @@ class Soak {
       TakeCounters(host);
       if (options_.progress && host.rounds_reported() >= reported + target / 10) {
         reported = host.rounds_reported();
-        options_.progress("host round " + std::to_string(reported) + " of " + std::to_string(target));
+        options_.progress("host round " + std::to_string(reported) + " of " +
+                          std::to_string(target));
       }
     }
     result_.host_rounds = host.rounds_reported();
@@ -135,7 +140,8 @@ class Soak {
       DeviceFigures& d = result_.devices[i];
       const std::size_t bus = slot.settings.port;
       const std::uint8_t address = slot.settings.WireAddress();
-      for (; d.rejected < now.rejected; ++d.rejected) ++result_.rejected_by_reason[ledger_.Blame(bus, address)];
+      for (; d.rejected < now.rejected; ++d.rejected)
+        ++result_.rejected_by_reason[ledger_.Blame(bus, address)];
       for (; d.timeouts < now.timeouts; ++d.timeouts) {
         ++result_.timeouts_by_reason[ledger_.Blame(bus, address)];
         ledger_.MarkTimedOut(bus, address);
@@ -191,7 +197,8 @@ std::vector<std::string> SoakResult::Failures() const {
   if (Sum(&DeviceFigures::rows_off) > collisions.passing)
     failures.push_back(std::to_string(Sum(&DeviceFigures::rows_off)) +
                        " stored rounds hold values the monitors never sent, but only " +
-                       std::to_string(collisions.passing) + " corrupted replies passed their checksum");
+                       std::to_string(collisions.passing) +
+                       " corrupted replies passed their checksum");
   return failures;
 }
 

@@ -22,9 +22,9 @@ namespace soak {
 
 struct SoakOptions {
   SoakPlan plan;
-  std::uint64_t device_rounds = 10000;  // device poll rounds to attempt at least
-  std::string plugin;                   // halvex_30.so
-  std::string history_db;               // replaced if it exists
+  std::uint64_t device_rounds = 10000;               // device poll rounds to attempt at least
+  std::string plugin;                                // halvex_30.so
+  std::string history_db;                            // replaced if it exists
   std::function<void(const std::string&)> progress;  // one line now and then
 };
 

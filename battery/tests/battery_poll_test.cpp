@@ -34,7 +34,8 @@ TEST(PollCycle, FirstTickStartsACycleWithTheCellRequest) {
   EXPECT_EQ(bench.dev.RefreshStatus(), 1);
   EXPECT_EQ(bench.host->Transcript(), (Lines{"RefreshStatus", std::string("SendData ") + kA1}));
   EXPECT_EQ(bench.dev.call_state_, 1);
-  EXPECT_EQ(FourSilentTicks(bench), kSilentCycle) << "the cycle starts with its whole re-send budget";
+  EXPECT_EQ(FourSilentTicks(bench), kSilentCycle)
+      << "the cycle starts with its whole re-send budget";
 }
 
 TEST(PollCycle, ThreeSilentTicksResendThenTheFourthStartsOver) {
@@ -193,8 +194,8 @@ TEST(GroupVoltage, ScaleCorrectionAndPeers) {
       {"0.01 V counts with version 2", R"({"appSetting":{"version":2}})", 500, 5.0f, true},
       {"multiplier then offset", R"({"appSetting":{"group_a":2.0,"group_b":1.5}})", 500, 101.5f,
        true},
-      {"peer 7 added without correction",
-       R"({"appSetting":{"group_voltage":[7],"group_a":2.0}})", 500, 112.5f, true},
+      {"peer 7 added without correction", R"({"appSetting":{"group_voltage":[7],"group_a":2.0}})",
+       500, 112.5f, true},
       {"peer 9 missing", R"({"appSetting":{"group_voltage":[7,9]}})", 500, 0.0f, false},
   };
   for (const auto& c : cases) {
@@ -217,8 +218,9 @@ TEST(GroupVoltage, PeersAreAskedInOrderAndTheFirstFailureStopsTheSum) {
   bench.host->SetPeerValue(11, "group_voltage", 1.0f);
   bench.RunTo(2);
   bench.Feed(ScalarReply(0x81, 500));
-  EXPECT_EQ(bench.host->TranscriptOf({HostCall::Kind::kGetSPValue}),
-            (Lines{"Get_SP_Value 7 group_voltage -> 12.5", "Get_SP_Value 9 group_voltage -> throws"}));
+  EXPECT_EQ(
+      bench.host->TranscriptOf({HostCall::Kind::kGetSPValue}),
+      (Lines{"Get_SP_Value 7 group_voltage -> 12.5", "Get_SP_Value 9 group_voltage -> throws"}));
   // The peer is back: the next good reply makes the sum valid again.
   bench.host->SetPeerValue(9, "group_voltage", 2.0f);
   bench.Feed(ScalarReply(0x81, 50));
@@ -242,11 +244,11 @@ TEST(Current, SensorPlainAndBorrowed) {
       {"sensor negative full scale", R"({"appSetting":{"current_ratio":1}})", 0, -100.0f},
       {"field without peer id is plain", R"({"appSetting":{"r_current_field":"i"}})", 123, 12.3f},
       {"peer id without field is plain", R"({"appSetting":{"r_data_id":5}})", 123, 12.3f},
-      {"borrowed from peer 5",
-       R"({"appSetting":{"r_data_id":5,"r_current_field":"dc_current"}})", 123, -42.0f},
+      {"borrowed from peer 5", R"({"appSetting":{"r_data_id":5,"r_current_field":"dc_current"}})",
+       123, -42.0f},
       {"sensor wins over borrowing",
-       R"({"appSetting":{"current_ratio":1,"r_data_id":5,"r_current_field":"dc_current"}})",
-       2500, 0.0f},
+       R"({"appSetting":{"current_ratio":1,"r_data_id":5,"r_current_field":"dc_current"}})", 2500,
+       0.0f},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -273,7 +275,8 @@ TEST(Temperature, OnlyReadingsInTheSensorRangeAreKept) {
   struct Case {
     unsigned reading;
     float celsius;
-  } cases[] = {{2600, 26.0f}, {0, 21.5f}, {10000, 100.0f}, {10001, 21.5f}, {65535, 21.5f}, {1, 0.01f}};
+  } cases[] = {{2600, 26.0f},  {0, 21.5f},     {10000, 100.0f},
+               {10001, 21.5f}, {65535, 21.5f}, {1, 0.01f}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reading);
     BatteryOnBench bench;
@@ -324,8 +327,8 @@ TEST(IoControl, HistoryIntervalInMinutes) {
     unsigned char in[3] = {};
     std::memcpy(in + 1, &c.minutes, 2);  // odd address: no alignment assumed
     int out_size = 77;
-    EXPECT_EQ(bench.dev.DeviceIoControl(c.code, c.null_in ? nullptr : in + 1, c.in_len, nullptr,
-                                        0, out_size),
+    EXPECT_EQ(bench.dev.DeviceIoControl(c.code, c.null_in ? nullptr : in + 1, c.in_len, nullptr, 0,
+                                        out_size),
               c.result);
     EXPECT_EQ(bench.dev.save_interval_, c.seconds);
     EXPECT_EQ(out_size, 77);

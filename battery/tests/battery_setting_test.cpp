@@ -37,7 +37,8 @@ TEST(Setting, DefaultsWhenAppSettingIsMissingOrNotAnObject) {
 }
 
 TEST(Setting, AddressOffsetIsModulo256AndAppliedOnEveryRun) {
-  for (auto [configured, wire] : std::vector<std::pair<int, int>>{{1, 0x81}, {0x81, 0x01}, {0, 0x80}}) {
+  for (auto [configured, wire] :
+       std::vector<std::pair<int, int>>{{1, 0x81}, {0x81, 0x01}, {0, 0x80}}) {
     SCOPED_TRACE(configured);
     Json::Value host_setting;
     host_setting["address"] = configured;
@@ -72,13 +73,16 @@ TEST(Setting, ScalarKeysTextAndNumberAlike) {
        [](auto& d) { EXPECT_EQ(d.battery_type_, 6); }},
       {"battery_type negative truncated toward zero", R"({"battery_type":-6.9})",
        [](auto& d) { EXPECT_EQ(d.battery_type_, -6); }},
-      {"battery_type number", R"({"battery_type":12})", [](auto& d) { EXPECT_EQ(d.battery_type_, 12); }},
+      {"battery_type number", R"({"battery_type":12})",
+       [](auto& d) { EXPECT_EQ(d.battery_type_, 12); }},
       {"battery_type in exponent form is read as a real", R"({"battery_type":"6e0"})",
        [](auto& d) { EXPECT_EQ(d.battery_type_, 6); }},
       {"version in exponent form is read as an integer", R"({"version":"2e3"})",
        [](auto& d) { EXPECT_EQ(d.version_, 2); }},
-      {"current_ratio", R"({"current_ratio":"1.5"})", [](auto& d) { EXPECT_EQ(d.current_ratio_, 1); }},
-      {"floats", R"({"group_a":"2.5","group_b":-1,"battery_adjust":"0.125","t0":0.5,"t31":"-0.25"})",
+      {"current_ratio", R"({"current_ratio":"1.5"})",
+       [](auto& d) { EXPECT_EQ(d.current_ratio_, 1); }},
+      {"floats",
+       R"({"group_a":"2.5","group_b":-1,"battery_adjust":"0.125","t0":0.5,"t31":"-0.25"})",
        [](auto& d) {
          EXPECT_FLOAT_EQ(d.group_a_, 2.5f);
          EXPECT_FLOAT_EQ(d.group_b_, -1.0f);
@@ -112,7 +116,8 @@ TEST(Setting, ScalarKeysTextAndNumberAlike) {
        }},
       {"r_current_field alone does not borrow", R"({"r_current_field":"dc"})",
        [](auto& d) { EXPECT_EQ(d.r_data_id_, 0u); }},
-      {"unknown keys are ignored", R"({"colour":"red"})", [](auto& d) { EXPECT_EQ(d.version_, 1); }},
+      {"unknown keys are ignored", R"({"colour":"red"})",
+       [](auto& d) { EXPECT_EQ(d.version_, 1); }},
   });
 }
 
@@ -120,12 +125,14 @@ TEST(Setting, SaveIntervalInMinutes) {
   RunKeyCases({
       {"10 minutes", R"({"save_interval":10})", [](auto& d) { EXPECT_EQ(d.save_interval_, 600); }},
       {"zero", R"({"save_interval":0})", [](auto& d) { EXPECT_EQ(d.save_interval_, 28800); }},
-      {"negative", R"({"save_interval":"-5"})", [](auto& d) { EXPECT_EQ(d.save_interval_, 28800); }},
+      {"negative", R"({"save_interval":"-5"})",
+       [](auto& d) { EXPECT_EQ(d.save_interval_, 28800); }},
       {"largest that fits", R"({"save_interval":35791394})",
        [](auto& d) { EXPECT_EQ(d.save_interval_, 2147483640); }},
       {"one more clamps instead of overflowing", R"({"save_interval":35791395})",
        [](auto& d) { EXPECT_EQ(d.save_interval_, kIntMax); }},
-      {"huge", R"({"save_interval":"99999999999"})", [](auto& d) { EXPECT_EQ(d.save_interval_, kIntMax); }},
+      {"huge", R"({"save_interval":"99999999999"})",
+       [](auto& d) { EXPECT_EQ(d.save_interval_, kIntMax); }},
       {"hugely negative", R"({"save_interval":-2147483648})",
        [](auto& d) { EXPECT_EQ(d.save_interval_, 28800); }},
   });
@@ -146,7 +153,9 @@ TEST(Setting, CellGroupsActiveCellsAndNumbering) {
        }},
       {"group plus active cells without duplicates",
        R"({"group_index":2,"amount":3,"active_batteries":[2,5,5]})",
-       [](auto& d) { EXPECT_EQ(d.active_batteries_, (Cells{0, 1, 2, 5})); }},
+       [](auto& d) {
+         EXPECT_EQ(d.active_batteries_, (Cells{0, 1, 2, 5}));
+       }},
       {"battery_start overrides the group's numbering",
        R"({"group_index":2,"amount":3,"battery_start":4})",
        [](auto& d) { EXPECT_EQ(d.battery_start_, 4); }},
@@ -162,11 +171,14 @@ TEST(Setting, CellGroupsActiveCellsAndNumbering) {
          EXPECT_EQ(d.battery_start_, 17);
          EXPECT_TRUE(d.active_batteries_.empty());
        }},
-      {"huge amount is bounded by the cells a reply carries", R"({"group_index":1,"amount":2147483647})",
+      {"huge amount is bounded by the cells a reply carries",
+       R"({"group_index":1,"amount":2147483647})",
        [](auto& d) { EXPECT_EQ(d.active_batteries_.size(), 32u); }},
       {"active cells as text, kept out of range for the check to skip",
        R"({"active_batteries":["3",40,-1]})",
-       [](auto& d) { EXPECT_EQ(d.active_batteries_, (Cells{3, 40, -1})); }},
+       [](auto& d) {
+         EXPECT_EQ(d.active_batteries_, (Cells{3, 40, -1}));
+       }},
       {"active cells not an array are ignored", R"({"active_batteries":5})",
        [](auto& d) { EXPECT_TRUE(d.active_batteries_.empty()); }},
   });
@@ -176,7 +188,9 @@ TEST(Setting, PeerGroupVoltages) {
   using Ids = std::vector<std::uint32_t>;
   RunKeyCases({
       {"number, text and duplicate", R"({"group_voltage":[12,"12",13]})",
-       [](auto& d) { EXPECT_EQ(d.group_voltage_ids_, (Ids{12, 13})); }},
+       [](auto& d) {
+         EXPECT_EQ(d.group_voltage_ids_, (Ids{12, 13}));
+       }},
       {"not an array", R"({"group_voltage":12})",
        [](auto& d) { EXPECT_TRUE(d.group_voltage_ids_.empty()); }},
   });
@@ -188,14 +202,14 @@ TEST(Setting, ValuesWithoutTextFormThrowAfterEarlierKeysAreTaken) {
                Json::LogicError);
   EXPECT_EQ(bench.dev.version_, 2);
   EXPECT_EQ(bench.dev.dir_, 0);
-  EXPECT_THROW(
-      bench.dev.InitSetting(ParseJson(R"({"appSetting":{"group_voltage":[1,{"a":2}]}})")),
-      Json::LogicError);
+  EXPECT_THROW(bench.dev.InitSetting(ParseJson(R"({"appSetting":{"group_voltage":[1,{"a":2}]}})")),
+               Json::LogicError);
 }
 
 TEST(Setting, RepeatedRunsAppendToTheLists) {
   BatteryOnBench bench(R"({"appSetting":{"group_index":1,"amount":2,"group_voltage":[4]}})");
-  bench.dev.InitSetting(ParseJson(R"({"appSetting":{"group_index":1,"amount":2,"group_voltage":[4,5]}})"));
+  bench.dev.InitSetting(
+      ParseJson(R"({"appSetting":{"group_index":1,"amount":2,"group_voltage":[4,5]}})"));
   EXPECT_EQ(bench.dev.active_batteries_, (std::vector<std::int32_t>{0, 1, 0, 1}));
   EXPECT_EQ(bench.dev.group_voltage_ids_, (std::vector<std::uint32_t>{4, 5}));
 }

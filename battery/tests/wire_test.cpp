@@ -1,10 +1,11 @@
 // Checksum, request frames and the gathering of received chunks.
+#include "battery/wire.h"
+
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "battery/reassembly.h"
-#include "battery/wire.h"
 #include "battery/tests/test_battery.h"
 
 namespace halvex::testing {
@@ -87,7 +88,7 @@ TEST(Reassembly, BoundsNoiseAndAppending) {
   const std::vector<unsigned char> noise_then_reply = Bytes("00 13 ED 01 01 F4 F6");
   struct Case {
     const char* name;
-    unsigned held;                    // bytes already buffered (an ED frame start)
+    unsigned held;  // bytes already buffered (an ED frame start)
     std::vector<unsigned char> chunk;
     wire::Gathered result;
     unsigned held_after;
@@ -101,8 +102,7 @@ TEST(Reassembly, BoundsNoiseAndAppending) {
        wire::Gathered::kOverflow, 0},
       {"noise before the start byte is skipped", 0, noise_then_reply, wire::Gathered::kKept, 5},
       {"no start byte keeps the buffer empty", 0, Bytes("01 02 03"), wire::Gathered::kKept, 0},
-      {"held bytes take the next chunk unsearched", 3, Bytes("01 02 03"), wire::Gathered::kKept,
-       6},
+      {"held bytes take the next chunk unsearched", 3, Bytes("01 02 03"), wire::Gathered::kKept, 6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

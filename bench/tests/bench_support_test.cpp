@@ -38,9 +38,9 @@ TEST(PollRound, EveryChunkingRunsTheWholeRoundToHistory) {
       for (int round = 1; round <= 2; ++round) {
         rig.host->Clear();
         ASSERT_TRUE(RunPollRound(*rig.device, rig.replies, chunk)) << "round " << round;
-        EXPECT_EQ(rig.host->Frames(), (RecordingController::Lines{
-                                          "FE FE 81 A1 22", "FE FE 81 A2 23", "FE FE 81 A3 24",
-                                          "FE FE 81 A4 25"}));
+        EXPECT_EQ(rig.host->Frames(),
+                  (RecordingController::Lines{"FE FE 81 A1 22", "FE FE 81 A2 23", "FE FE 81 A3 24",
+                                              "FE FE 81 A4 25"}));
         EXPECT_EQ(rig.host->CallsOf(HostCall::Kind::kCheckThreshold).size(),
                   static_cast<std::size_t>(kChecksPerRound));
         EXPECT_EQ(rig.host->CallsOf(HostCall::Kind::kSendSP).size(), 1u);
@@ -129,9 +129,12 @@ TEST(RegexBaseline, AnswersEveryNameAsThePluginDoes) {
   Rig ours(DevicePtr(LinkedProvider().create()));
   Rig baseline(DevicePtr(new RegexQueryHalvex30()));
   const std::string names[] = {
-      "battery_17_value", "battery_0_value",  "battery_29_value",    "battery_30_value",
-      "battery_05_value", "x_battery_5_value_y", "battery__value",   "battery_1_2_value",
-      "group_voltage",    "group_current",    "temperature",         "Temperature",
+      "battery_17_value", "battery_0_value",
+      "battery_29_value", "battery_30_value",
+      "battery_05_value", "x_battery_5_value_y",
+      "battery__value",   "battery_1_2_value",
+      "group_voltage",    "group_current",
+      "temperature",      "Temperature",
       "string_power",     "",
   };
   auto answer = [](const QorvSPDevice& device, const std::string& name) {
@@ -163,7 +166,8 @@ TEST(Summary, RatiosDivideTheBaselineByOurTimeAndJudgeTheTargets) {
     const char* expected;
   };
   const Case cases[] = {
-      {"well ahead", 80.0, 20000.0, "cell query: 80.0 ns, baseline regex: 20000.0 ns, ratio Y/X = 250.0 (target >= 100): met"},
+      {"well ahead", 80.0, 20000.0,
+       "cell query: 80.0 ns, baseline regex: 20000.0 ns, ratio Y/X = 250.0 (target >= 100): met"},
       {"exactly on target", 200.0, 20000.0, "ratio Y/X = 100.0 (target >= 100): met"},
       {"short of it", 400.0, 20000.0, "ratio Y/X = 50.0 (target >= 100): NOT MET"},
   };
@@ -172,7 +176,8 @@ TEST(Summary, RatiosDivideTheBaselineByOurTimeAndJudgeTheTargets) {
     const Timings timings = {{names::kCellQuery, c.ours_ns}, {names::kCellBaseline, c.baseline_ns}};
     const std::vector<std::string> lines = SummaryLines(timings);
     bool found = false;
-    for (const std::string& line : lines) found = found || line.find(c.expected) != std::string::npos;
+    for (const std::string& line : lines)
+      found = found || line.find(c.expected) != std::string::npos;
     EXPECT_TRUE(found) << ::testing::PrintToString(lines);
   }
 }

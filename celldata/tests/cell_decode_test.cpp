@@ -55,12 +55,18 @@ TEST(CellDecode, WindowEndsAreValidAndTheAdjustedValueDecides) {
     std::uint16_t reading;
     float volts;
   } cases[] = {
-      {"6 V zero", 6, 0, 0, 0.0f},         {"6 V below", 6, 0, 4499, 0.0f},
-      {"6 V low end", 6, 0, 4500, 4.5f},   {"6 V high end", 6, 0, 7500, 7.5f},
-      {"6 V above", 6, 0, 7501, 0.0f},     {"12 V below", 0, 0, 899, 0.0f},
-      {"12 V low end", 0, 0, 900, 9.0f},   {"12 V high end", 0, 0, 1500, 15.0f},
-      {"12 V above", 0, 0, 1501, 0.0f},    {"adjusted up into", 0, 0.5, 850, 9.0f},
-      {"adjusted out of", 0, 0.75, 1450, 0.0f}, {"adjusted down into", 0, -0.5, 1550, 15.0f},
+      {"6 V zero", 6, 0, 0, 0.0f},
+      {"6 V below", 6, 0, 4499, 0.0f},
+      {"6 V low end", 6, 0, 4500, 4.5f},
+      {"6 V high end", 6, 0, 7500, 7.5f},
+      {"6 V above", 6, 0, 7501, 0.0f},
+      {"12 V below", 0, 0, 899, 0.0f},
+      {"12 V low end", 0, 0, 900, 9.0f},
+      {"12 V high end", 0, 0, 1500, 15.0f},
+      {"12 V above", 0, 0, 1501, 0.0f},
+      {"adjusted up into", 0, 0.5, 850, 9.0f},
+      {"adjusted out of", 0, 0.75, 1450, 0.0f},
+      {"adjusted down into", 0, -0.5, 1550, 15.0f},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,8 +96,14 @@ TEST(CellDecode, ReplyLengthStrayBytesAndRefusedFrames) {
       {"66 bytes wait", one_short, {}, 1, 66, 66, ""},
       {"good frame, 3 stray bytes dropped with it", good, stray, 1, 0, 0,
        "Battery32 7 before CallGroupVoltage\nBattery32 7 after CallGroupVoltage\n"},
-      {"bad checksum, 3 stray bytes", bad_checksum, stray, 0, 3, 0, "Battery32 7 checksum failed\n"},
-      {"other address", CellReply(Same(32, 1200), 0x82), {}, 0, 0, 0,
+      {"bad checksum, 3 stray bytes", bad_checksum, stray, 0, 3, 0,
+       "Battery32 7 checksum failed\n"},
+      {"other address",
+       CellReply(Same(32, 1200), 0x82),
+       {},
+       0,
+       0,
+       0,
        "msg_buf[0] == 0xed && msg_buf[1] == addr_ failed\n"},
   };
   for (const auto& c : cases) {

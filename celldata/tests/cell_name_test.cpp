@@ -1,14 +1,14 @@
 // Cell value names: the matcher must find exactly what an ECMAScript search
 // for battery_(\d+)_value finds, and turn any digit run into a cell index
 // without wrapping.
+#include "celldata/cell_name.h"
+
 #include <optional>
 #include <random>
 #include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
-
-#include "celldata/cell_name.h"
 
 namespace {
 
@@ -48,25 +48,48 @@ void ExpectSameAsRegex(const std::string& name) {
 
 TEST(CellName, TrickyNamesMatchTheRegexSearch) {
   for (const std::string& name : {
-           "battery_0_value"s, "battery_05_value"s, "x_battery_5_value_y"s, "xbattery_05_value_y"s,
-           "battery_battery_5_value"s, "battery_5_valu"s, "battery__value"s, "battery_1_2_value"s,
-           "battery_7_value battery_3_value"s, "battery_-1_value"s, "battery_+1_value"s,
-           "Battery_1_value"s, "battery_ 1_value"s, "battery_1_value_value"s, "battery_1_"s,
-           "battery_"s, ""s, "battery_29_value"s, "battery_30_value"s, "battery_32_value"s,
-           "battery_000000000000000000031_value"s, "battery_4294967296_value"s,
-           "battery_4294967301_value"s, "battery_18446744073709551621_value"s,
-           "battery_2147483648_value"s, "battery_\xd9\xa3_value"s, "battery_\xef\xbc\x93_value"s,
-           "battery_1\0_value"s, "\0battery_2_value"s, "battery_3_value\0"s,
-           "battery_battery_12_value_7_value"s, "bbattery_1_value"s, "battery_1_vvalue battery_2_value"s,
+           "battery_0_value"s,
+           "battery_05_value"s,
+           "x_battery_5_value_y"s,
+           "xbattery_05_value_y"s,
+           "battery_battery_5_value"s,
+           "battery_5_valu"s,
+           "battery__value"s,
+           "battery_1_2_value"s,
+           "battery_7_value battery_3_value"s,
+           "battery_-1_value"s,
+           "battery_+1_value"s,
+           "Battery_1_value"s,
+           "battery_ 1_value"s,
+           "battery_1_value_value"s,
+           "battery_1_"s,
+           "battery_"s,
+           ""s,
+           "battery_29_value"s,
+           "battery_30_value"s,
+           "battery_32_value"s,
+           "battery_000000000000000000031_value"s,
+           "battery_4294967296_value"s,
+           "battery_4294967301_value"s,
+           "battery_18446744073709551621_value"s,
+           "battery_2147483648_value"s,
+           "battery_\xd9\xa3_value"s,
+           "battery_\xef\xbc\x93_value"s,
+           "battery_1\0_value"s,
+           "\0battery_2_value"s,
+           "battery_3_value\0"s,
+           "battery_battery_12_value_7_value"s,
+           "bbattery_1_value"s,
+           "battery_1_vvalue battery_2_value"s,
        })
     ExpectSameAsRegex(name);
 }
 
 TEST(CellName, GeneratedNamesMatchTheRegexSearch) {
   // Pieces of the pattern, near misses and digits, glued at random.
-  const std::string pieces[] = {"battery_", "battery", "_value", "_valu", "value", "_", "b",
-                                "0",        "1",       "7",      "31",    "29",    "00", "9",
-                                "x",        " ",       "\xd9\xa3", "4294967296"};
+  const std::string pieces[] = {"battery_", "battery", "_value", "_valu", "value",    "_",
+                                "b",        "0",       "1",      "7",     "31",       "29",
+                                "00",       "9",       "x",      " ",     "\xd9\xa3", "4294967296"};
   std::mt19937 random(20261207);
   std::uniform_int_distribution<int> piece(0, std::size(pieces) - 1), length(0, 7);
   for (int i = 0; i < 4000; ++i) {

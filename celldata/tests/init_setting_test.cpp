@@ -29,16 +29,29 @@ TEST(InitSetting, ModeAndThresholdTable) {
       {"[1]", "", 1, {}, {}},
       {R"({"appSetting": [3], )" + std::string(kTable) + "}", "", 1, {}, {}},
       {R"({"appSetting": {"b_mode": null}, )" + std::string(kTable) + "}", "", 1, {}, {}},
-      {R"({"appSetting": {"b_mode": "abc"}, )" + std::string(kTable) + "}", "InitSetting 7 b_mode_:0\n", 0, {}, {}},
-      {R"({"appSetting": {"b_mode": 2}, )" + std::string(kTable) + "}", "InitSetting 7 b_mode_:2\n", 2, {}, {}},
+      {R"({"appSetting": {"b_mode": "abc"}, )" + std::string(kTable) + "}",
+       "InitSetting 7 b_mode_:0\n",
+       0,
+       {},
+       {}},
+      {R"({"appSetting": {"b_mode": 2}, )" + std::string(kTable) + "}",
+       "InitSetting 7 b_mode_:2\n",
+       2,
+       {},
+       {}},
       {R"({"appSetting": {"b_mode": " 3x"}})", "InitSetting 7 b_mode_:3\nhere 1\n", 3, {}, {}},
       {R"({"appSetting": {"b_mode": 3}, "thresholdSetting": "a"})",
-       "InitSetting 7 b_mode_:3\nhere 1\nhere 2\n", 3, {}, {}},
+       "InitSetting 7 b_mode_:3\nhere 1\nhere 2\n",
+       3,
+       {},
+       {}},
       {R"({"appSetting": {"b_mode": "3"}, )" + std::string(kTable) + "}",
        "InitSetting 7 b_mode_:3\nhere 1\nhere 2\nhere a\nhere b\n7 SignalNumber is missing\n"
        "mobile:b:1;x;; level:2 value:1.5\nhere c\n7 NMAlarmID is missing\n7 ID is missing\n"
        "7 SignalNumber is missing\nmobile:c:;;; level:0 value:0\n",
-       3, {{"b", "1;x;;"}, {"c", ";;;"}}, {{"b", "电压"}, {"c", "n"}}},
+       3,
+       {{"b", "1;x;;"}, {"c", ";;;"}},
+       {{"b", "电压"}, {"c", "n"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
@@ -59,9 +72,10 @@ TEST(InitSetting, ModeAndThresholdTable) {
 }
 
 TEST(InitSetting, JsonErrorsStopBeforeTheBaseSettings) {
-  for (const char* config : {R"({"appSetting": {"b_mode": [3]}})",
-                             R"({"appSetting": {"b_mode": 3}, "thresholdSetting": [{"ID": 1}]})",
-                             R"({"appSetting": {"b_mode": 3}, "thresholdSetting": {"a": {"ID": {}}}})"}) {
+  for (const char* config :
+       {R"({"appSetting": {"b_mode": [3]}})",
+        R"({"appSetting": {"b_mode": 3}, "thresholdSetting": [{"ID": 1}]})",
+        R"({"appSetting": {"b_mode": 3}, "thresholdSetting": {"a": {"ID": {}}}})"}) {
     SCOPED_TRACE(config);
     Rig<> rig(Json::objectValue);
     Json::Value setting;

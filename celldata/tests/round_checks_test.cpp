@@ -111,7 +111,8 @@ TEST(RoundChecks, RecordImageRoundTripsByteExactly) {
   EXPECT_EQ(Hex(&image[124], 8), "00 00 00 00 00 00 00 00");  // slots 30, 31
   EXPECT_EQ(F32(image, 132), 466.0f);                         // 0x1234 = 4660 tenths
   EXPECT_EQ(F32(image, 136), 25.8f);                          // 0x0102 = 258 tenths
-  EXPECT_EQ(Hex(&image[140], 12), "00 00 00 D4 41 57 29 35 01 0C 00 00");  // 26.5 °C, 2026-12-07 12:00:00
+  EXPECT_EQ(Hex(&image[140], 12),
+            "00 00 00 D4 41 57 29 35 01 0C 00 00");  // 26.5 °C, 2026-12-07 12:00:00
 
   Rig<> restored;
   ASSERT_TRUE(restored.dev.LoadFromCache(image.data(), 152));

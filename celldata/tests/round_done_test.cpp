@@ -34,9 +34,10 @@ TEST(RoundDone, PublishesTheRoundsOwnReadingsAfterTheChecks) {
     rig.Round(Same(30, reading));
     const Lines transcript = rig.host->Transcript();
     const Lines tail(transcript.end() - 38, transcript.end());
-    EXPECT_EQ(Lines(tail.begin(), tail.begin() + 4),
-              (Lines{"SendData FE FE 81 A4 25", "Reset", "CheckThreshold group_voltage 整组电压 50 1",
-                     "CheckThreshold group_current 电流 12.3 1"}));
+    EXPECT_EQ(
+        Lines(tail.begin(), tail.begin() + 4),
+        (Lines{"SendData FE FE 81 A4 25", "Reset", "CheckThreshold group_voltage 整组电压 50 1",
+               "CheckThreshold group_current 电流 12.3 1"}));
     EXPECT_EQ(Lines(tail.end() - 4, tail.end()),
               (Lines{"CheckThreshold battery_29_value 第30节电池 " + std::string(volts) + " 30",
                      "SendSP 5013 152 bytes false", "DoBatchCheckThreshold 0 rules -> false",
@@ -60,10 +61,11 @@ TEST(RoundDone, AnalogSignalsRuleBatchAndChangedFlag) {
   rig.Round(Same(30, 1200));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 2\n");
   const Lines transcript = rig.host->Transcript();
-  EXPECT_EQ(Lines(transcript.end() - 7, transcript.end()),
-            (Lines{"SendSP 5013 152 bytes false", "CheckAOReport a 1.5 -> true", "CheckThreshold a  1.5 1",
-                   "CheckAOReport a 1.5 -> true", "CheckThreshold a  1.5 1",
-                   "DoBatchCheckThreshold 2 rules -> false", "SaveDeviceHistory 152 bytes"}));
+  EXPECT_EQ(
+      Lines(transcript.end() - 7, transcript.end()),
+      (Lines{"SendSP 5013 152 bytes false", "CheckAOReport a 1.5 -> true",
+             "CheckThreshold a  1.5 1", "CheckAOReport a 1.5 -> true", "CheckThreshold a  1.5 1",
+             "DoBatchCheckThreshold 2 rules -> false", "SaveDeviceHistory 152 bytes"}));
   EXPECT_EQ(rig.dev.ao_values_.count("missing"), 0u);
   EXPECT_TRUE(rig.dev.rule_values_.empty());
   EXPECT_TRUE(rig.dev.data_changed_);
@@ -100,9 +102,9 @@ TEST(RoundDone, TemplateCacheLoadRunsARoundOnTheImage) {
   testing::internal::CaptureStdout();
   EXPECT_TRUE(dev.LoadFromCache(image.data(), 152));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 0\n");
-  EXPECT_EQ(host->Transcript(), (Lines{"Reset", "SendSP 5013 152 bytes false",
-                                       "DoBatchCheckThreshold 0 rules -> false",
-                                       "SaveDeviceHistory 152 bytes"}));
+  EXPECT_EQ(host->Transcript(),
+            (Lines{"Reset", "SendSP 5013 152 bytes false", "DoBatchCheckThreshold 0 rules -> false",
+                   "SaveDeviceHistory 152 bytes"}));
   Bytes expected(image.begin(), image.begin() + 145);
   const Bytes stamp = Stamp(host->now);
   expected.insert(expected.end(), stamp.begin(), stamp.end());

@@ -57,12 +57,12 @@ class Probe : public Device {
   using Device::active_batteries_;
   using Device::ao_names_;
   using Device::ao_values_;
+  using Device::b_mode_;
   using Device::call_state_;
   using Device::cell_voltages_;
   using Device::data_;
   using Device::data_changed_;
   using Device::msg_len_;
-  using Device::b_mode_;
   using Device::rule_values_;
   using Device::signal_ids_;
   using Device::signal_names_;

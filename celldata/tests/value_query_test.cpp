@@ -29,10 +29,10 @@ TEST(ValueQuery, NamesAfterARound) {
     const char* name;
     std::string answer;
   } cases[] = {
-      {"battery_0_value", std::to_string(12.0f)},  {"x_battery_29_value_y", std::to_string(13.29f)},
-      {"battery_30_value", "不支持变量"}, {"battery_4294967296_value", "不支持变量"},
-      {"group_voltage", std::to_string(50.0f)},    {"group_current", std::to_string(12.3f)},
-      {"temperature", std::to_string(26.0f)},      {"Temperature", "不支持变量"},
+      {"battery_0_value", std::to_string(12.0f)}, {"x_battery_29_value_y", std::to_string(13.29f)},
+      {"battery_30_value", "不支持变量"},         {"battery_4294967296_value", "不支持变量"},
+      {"group_voltage", std::to_string(50.0f)},   {"group_current", std::to_string(12.3f)},
+      {"temperature", std::to_string(26.0f)},     {"Temperature", "不支持变量"},
   };
   for (const auto& c : cases) EXPECT_EQ(Answer(rig.dev, c.name), c.answer) << c.name;
 }

@@ -1,5 +1,7 @@
 // The fuzz harness itself: clean sessions stay clean and really run rounds,
 // and every invariant fires when the state it guards is broken.
+#include "fuzz/device_harness.h"
+
 #include <cstring>
 #include <functional>
 #include <string>
@@ -8,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "fuzz/byte_reader.h"
-#include "fuzz/device_harness.h"
 #include "fuzz/device_program.h"
 #include "fuzz/init_setting_check.h"
 
@@ -95,8 +96,10 @@ TEST(DeviceHarness, EveryInvariantFiresWhenBroken) {
   const std::vector<Breach> breaches = {
       {"reply buffer past 80 bytes", [](auto& h) { h.device().msg_len_ = 81; }, "msg_len_ is 81"},
       {"poll state outside 0..4", [](auto& h) { h.device().call_state_ = 5; }, "call_state_ is 5"},
-      {"bytes held that never came", [](auto& h) { h.device().msg_len_ = 3; }, "reply buffer holds 3"},
-      {"live cell 30 written", [](auto& h) { h.device().cell_voltages_[30] = 1.0f; }, "live cell 30"},
+      {"bytes held that never came", [](auto& h) { h.device().msg_len_ = 3; },
+       "reply buffer holds 3"},
+      {"live cell 30 written", [](auto& h) { h.device().cell_voltages_[30] = 1.0f; },
+       "live cell 30"},
       {"record cell 31 written", [](auto& h) { h.device().data_.battery_value[31] = 2.0f; },
        "record cell 31"},
       {"record of 151 bytes", [](auto& h) { PublishRecord(h, Bytes(151)); }, "with 151 bytes"},
@@ -141,16 +144,17 @@ TEST(DeviceHarness, QueryOfAValueNoReplyDeliveredIsReported) {
   ASSERT_TRUE(h.Query("battery_3_value")) << h.violation();
   h.device().data_.battery_value[3] = 99.0f;
   EXPECT_FALSE(h.Query("battery_3_value"));
-  EXPECT_NE(h.violation().find("no accepted reply or cache delivered to cell 3"), std::string::npos);
+  EXPECT_NE(h.violation().find("no accepted reply or cache delivered to cell 3"),
+            std::string::npos);
 }
 
 TEST(DeviceHarness, OracleCellFollowsTheLeftmostMatch) {
   const std::vector<std::pair<std::string, int>> cases = {
-      {"battery_0_value", 0},          {"battery_05_value", 5},
-      {"x_battery_29_value_y", 29},    {"battery_30_value", -1},
-      {"battery_0000_value", 0},       {"battery_000000000000000000031_value", -1},
+      {"battery_0_value", 0},           {"battery_05_value", 5},
+      {"x_battery_29_value_y", 29},     {"battery_30_value", -1},
+      {"battery_0000_value", 0},        {"battery_000000000000000000031_value", -1},
       {"battery_4294967296_value", -1}, {"battery_7_value battery_3_value", 7},
-      {"battery_battery_5_value", 5},  {"battery__value", -1},
+      {"battery_battery_5_value", 5},   {"battery__value", -1},
   };
   for (const auto& [name, cell] : cases) {
     SCOPED_TRACE(name);
@@ -169,7 +173,10 @@ TEST(DeviceProgram, EveryOpTakesExactlyItsOperands) {
       {"history interval", [](auto& w) { w.SaveInterval(30); }},
       {"cache image", [](auto& w) { w.Cache(Record(12.0f)); }},
       {"clock", [](auto& w) { w.Clock(-5); }},
-      {"chunk", [](auto& w) { w.Chunk({0x01, 0x02, 0xED}); }},
+      {"chunk",
+       [](auto& w) {
+         w.Chunk({0x01, 0x02, 0xED});
+       }},
   };
   for (const auto& [name, op] : ops) {
     SCOPED_TRACE(name);
@@ -206,7 +213,8 @@ TEST(InitSettingCheck, RefusalsByTheJsonLibraryAndNonJsonPass) {
   };
   for (const std::string& input : inputs) {
     SCOPED_TRACE(input.substr(0, 80));
-    EXPECT_EQ(CheckInitSetting(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()), "");
+    EXPECT_EQ(CheckInitSetting(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()),
+              "");
   }
 }
 

@@ -70,10 +70,34 @@ TEST(DeviceForwarding, InitTakesTheBusAddressModulo256) {
     unsigned char address;
   } cases[] = {
       {"no setting", Json::Value(), 1, 0},
-      {"address 1", [] { Json::Value v; v["address"] = 1; return v; }(), 1, 0x01},
-      {"address 0x181", [] { Json::Value v; v["address"] = 0x181; return v; }(), 1, 0x81},
-      {"address as text", [] { Json::Value v; v["address"] = "1"; return v; }(), 0, 0},
-      {"negative address", [] { Json::Value v; v["address"] = -1; return v; }(), 0, 0},
+      {"address 1",
+       [] {
+         Json::Value v;
+         v["address"] = 1;
+         return v;
+       }(),
+       1, 0x01},
+      {"address 0x181",
+       [] {
+         Json::Value v;
+         v["address"] = 0x181;
+         return v;
+       }(),
+       1, 0x81},
+      {"address as text",
+       [] {
+         Json::Value v;
+         v["address"] = "1";
+         return v;
+       }(),
+       0, 0},
+      {"negative address",
+       [] {
+         Json::Value v;
+         v["address"] = -1;
+         return v;
+       }(),
+       0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,9 +1,9 @@
 #include "host/ttime.h"
-#include "runner/hosting/ttime_decode.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>
 
+#include "runner/hosting/ttime_decode.h"
 #include "runner/recording/recording_controller.h"
 
 namespace {
@@ -43,10 +43,8 @@ TEST(TTime, SpecialTimesAndInvalidStampsMapToNothing) {
     const char* name;
     TTime stamp;
   } cases[] = {
-      {"all zero", StampOf(0, 0, 0, 0)},
-      {"hour 24", StampOf(20261207, 24, 0, 0)},
-      {"minute 60", StampOf(20261207, 0, 60, 0)},
-      {"30 February", StampOf(20260230, 0, 0, 0)},
+      {"all zero", StampOf(0, 0, 0, 0)},          {"hour 24", StampOf(20261207, 24, 0, 0)},
+      {"minute 60", StampOf(20261207, 0, 60, 0)}, {"30 February", StampOf(20260230, 0, 0, 0)},
       {"month 13", StampOf(20261301, 0, 0, 0)},
   };
   for (const auto& c : cases) {

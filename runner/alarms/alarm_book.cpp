@@ -27,10 +27,12 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // The k of "battery_<k>_value", when `name` is a cell's name.
 std::optional<int> CellOf(const std::string& name) {
   static const std::string kPrefix = "battery_", kSuffix = "_value";
-  if (name.size() <= kPrefix.size() + kSuffix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0 ||
+  if (name.size() <= kPrefix.size() + kSuffix.size() ||
+      name.compare(0, kPrefix.size(), kPrefix) != 0 ||
       name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
     return std::nullopt;
-  const std::string digits = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+  const std::string digits =
+      name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
   if (digits.size() > 4 || !std::all_of(digits.begin(), digits.end(), IsDigit)) return std::nullopt;
   return std::stoi(digits);
 }

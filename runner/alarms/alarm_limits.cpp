@@ -4,9 +4,7 @@
 
 namespace runner {
 
-bool IsPattern(const std::string& name) {
-  return name.find_first_of("*?[") != std::string::npos;
-}
+bool IsPattern(const std::string& name) { return name.find_first_of("*?[") != std::string::npos; }
 
 const Limit* LimitTable::Find(const std::string& value_name) const {
   for (const Limit& limit : limits_)

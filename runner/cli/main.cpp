@@ -7,9 +7,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "runner/site/demo_site.h"
-#include "runner/history/history_command.h"
 #include "runner/cli/run_command.h"
+#include "runner/history/history_command.h"
+#include "runner/site/demo_site.h"
 #include "runner/site/site.h"
 
 #ifdef QORV_HOST_HAVE_REPLAY
@@ -43,8 +43,7 @@ std::string CheckRounds(std::string& text) {
   const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
   if (text.empty() || text[0] == '-' || text[0] == '+' || *end != '\0' || errno == ERANGE ||
       n > UINT_MAX)
-    return "must be a whole number from 0 to " + std::to_string(UINT_MAX) + ", got " +
-           text;
+    return "must be a whole number from 0 to " + std::to_string(UINT_MAX) + ", got " + text;
   return "";
 }
 
@@ -52,7 +51,8 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
   app.add_option("--rounds", o.run.rounds, "stop after N rounds (0: run until Ctrl-C)")
       ->check(CLI::Validator(CheckRounds, "N"));
   app.add_flag("--json", o.run.json, "write one JSON line per round instead of the live view");
-  app.add_option("--log", o.run.log_path, "log file for the devices' standard output and host messages")
+  app.add_option("--log", o.run.log_path,
+                 "log file for the devices' standard output and host messages")
       ->capture_default_str();
   app.add_option("--log-max-mib", o.log_max_mib,
                  "rotate the log when it reaches this many MiB (0: never)")
@@ -80,7 +80,8 @@ CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
   history->add_option("--to", h.options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
   history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
   history->add_flag("--alarms", h.options.alarms, "the alarm log instead of the rows");
-  history->footer("Times are local, as the host stamped them; a date alone as --to covers the day.");
+  history->footer(
+      "Times are local, as the host stamped them; a date alone as --to covers the day.");
   return history;
 }
 
@@ -115,7 +116,8 @@ std::string GivenRunOptions(const CLI::App& app) {
 std::string ConflictOf(const CLI::App& app, const CLI::App* tool, const std::string& site_path,
                        bool demo) {
   if (demo && !site_path.empty())
-    return "demo runs its built-in site; give a site file or demo, not both (got " + site_path + ")";
+    return "demo runs its built-in site; give a site file or demo, not both (got " + site_path +
+           ")";
   if (tool == nullptr) return "";
   if (!site_path.empty())
     return tool->get_name() + " does not run a site; got " + site_path +
@@ -141,10 +143,12 @@ int main(int argc, char** argv) {
       "demo", "Run the built-in demo: two simulated monitors on one pseudo-terminal line");
   demo->fallthrough();
   bool no_pace = false;
-  demo->add_flag("--no-pace", no_pace, "let the simulator answer at once instead of at 19200 bit/s");
-  demo->footer("Also takes qorv-host's run options, before or after `demo`: --rounds, --json, "
-               "--log (default qorv-demo.log), --log-max-mib, --log-keep, --plugin and --db "
-               "(default qorv-demo.db).");
+  demo->add_flag("--no-pace", no_pace,
+                 "let the simulator answer at once instead of at 19200 bit/s");
+  demo->footer(
+      "Also takes qorv-host's run options, before or after `demo`: --rounds, --json, "
+      "--log (default qorv-demo.log), --log-max-mib, --log-keep, --plugin and --db "
+      "(default qorv-demo.db).");
 
   HistoryCommand history_command;
   CLI::App* history = AddHistoryCommand(app, history_command);

@@ -92,7 +92,9 @@ int RunSite(Site site, const RunOptions& options) {
   OutputSplit out(options.log_path);
   HostOptions host_options;
   host_options.default_plugin = options.default_plugin;
-  host_options.event_sink = [](const std::string& line) { std::cout << "host: " << line << std::endl; };
+  host_options.event_sink = [](const std::string& line) {
+    std::cout << "host: " << line << std::endl;
+  };
   Host host(std::move(site), host_options);
   try {
     host.Start();

@@ -10,13 +10,13 @@
 namespace runner {
 
 struct RunOptions {
-  unsigned rounds = 0;              // stop after this many rounds; 0: run until Ctrl-C
-  bool json = false;                // one JSON line per round instead of the view
-  std::string log_path = "qorv-host.log";  // the devices' stdout and the host's messages
+  unsigned rounds = 0;                       // stop after this many rounds; 0: run until Ctrl-C
+  bool json = false;                         // one JSON line per round instead of the view
+  std::string log_path = "qorv-host.log";    // the devices' stdout and the host's messages
   std::uintmax_t log_max_bytes = 10u << 20;  // the log is rotated at this size; 0: never
   unsigned log_keep = 3;                     // rotated logs kept: <log>.1 .. <log>.N
-  std::string default_plugin;       // when the site names none
-  std::string title;                // shown in the view's first line
+  std::string default_plugin;                // when the site names none
+  std::string title;                         // shown in the view's first line
 };
 
 // The exit status of a run in which history rows or alarms were lost (the

@@ -5,12 +5,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <tuple>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <iostream>
 
 #include "runner/history/history_store.h"
 #include "runner/time/time_text.h"
@@ -93,14 +93,14 @@ std::string AlarmCsv(const AlarmRow& a) {
 
 std::string AlarmTable(const AlarmRow& a) {
   return a.time + "  " + (a.change.raised ? "raised " : "cleared") + "  " + a.device + " " +
-         a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) +
-         ") " + AlarmKindName(a.change.kind) + " " + Num(static_cast<double>(a.change.value)) +
-         " limit " + Num(static_cast<double>(a.change.limit));
+         a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) + ") " +
+         AlarmKindName(a.change.kind) + " " + Num(static_cast<double>(a.change.value)) + " limit " +
+         Num(static_cast<double>(a.change.limit));
 }
 
 bool ReadRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
-  for (auto [option, text, end] : {std::tuple{"--from", &o.from, &range.from},
-                                   std::tuple{"--to", &o.to, &range.to}}) {
+  for (auto [option, text, end] :
+       {std::tuple{"--from", &o.from, &range.from}, std::tuple{"--to", &o.to, &range.to}}) {
     if (text->empty()) continue;
     *end = ParseTime(*text);
     if (!*end) {
@@ -110,7 +110,8 @@ bool ReadRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
     }
   }
   // A date alone as --to covers its day, also when --from starts inside it.
-  if (range.to && o.to.size() == 10) *range.to += boost::posix_time::hours(24) - boost::posix_time::seconds(1);
+  if (range.to && o.to.size() == 10)
+    *range.to += boost::posix_time::hours(24) - boost::posix_time::seconds(1);
   if (range.from && range.to && *range.to < *range.from) {
     err << "qorv-host history: --to lies before --from\n";
     return false;
@@ -155,7 +156,8 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   const bool progress = csv && sink != &out && isatty(STDERR_FILENO);
   std::size_t count = 0;
   auto tick = [&] {
-    if (progress && ++count % kProgressEvery == 0) err << "\rexported " << count << " rows" << std::flush;
+    if (progress && ++count % kProgressEvery == 0)
+      err << "\rexported " << count << " rows" << std::flush;
   };
   std::size_t rows = 0;
   try {
@@ -168,7 +170,8 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
     } else {
       const CellSpan span = SpanOf(device);
       *sink << (csv ? RowCsvHeader(span)
-                    : "time                 reason    group (V)  current   temp   min cell      max cell")
+                    : "time                 reason    group (V)  current   temp   min cell      "
+                      "max cell")
             << "\n";
       rows = store->ForEachRow(o.data_id, range, [&](const HistoryRow& row) {
         *sink << (csv ? RowCsv(row, span) : RowTable(row, span)) << "\n";
@@ -180,7 +183,8 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
     return 1;
   }
   if (progress && count >= kProgressEvery) err << "\n";
-  if (sink != &out || !csv) err << rows << (o.alarms ? " alarm events" : " rows") << " for data id " << o.data_id << "\n";
+  if (sink != &out || !csv)
+    err << rows << (o.alarms ? " alarm events" : " rows") << " for data id " << o.data_id << "\n";
   return 0;
 }
 

@@ -10,9 +10,9 @@ namespace runner {
 struct HistoryOptions {
   std::string db;
   unsigned data_id = 0;
-  std::string from;   // "YYYY-MM-DD[ HH:MM:SS]"; empty: from the first row
-  std::string to;     // likewise; empty: to the last row
-  std::string csv;    // export to this file ("-": standard output); empty: print a table
+  std::string from;     // "YYYY-MM-DD[ HH:MM:SS]"; empty: from the first row
+  std::string to;       // likewise; empty: to the last row
+  std::string csv;      // export to this file ("-": standard output); empty: print a table
   bool alarms = false;  // the alarm log instead of the rows
 };
 

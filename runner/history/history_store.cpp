@@ -1,8 +1,5 @@
 #include "runner/history/history_store.h"
 
-#include "runner/time/time_text.h"
-
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +10,9 @@
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <sqlite3.h>
+
+#include "runner/time/time_text.h"
 
 namespace runner {
 namespace {
@@ -47,8 +47,7 @@ constexpr const char* kCreateIndexesSql =
     "CREATE INDEX IF NOT EXISTS alarms_by_id_utc ON alarms(data_id, utc);";
 
 // The columns the first layout (user_version 0) is known by.
-const std::vector<std::string> kFirstHistoryColumns = {"id", "time", "data_id", "reason",
-                                                       "record"};
+const std::vector<std::string> kFirstHistoryColumns = {"id", "time", "data_id", "reason", "record"};
 
 bool Has(const std::vector<std::string>& columns, const std::string& name) {
   return std::find(columns.begin(), columns.end(), name) != columns.end();
@@ -143,8 +142,10 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path) {
   sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   std::unique_ptr<HistoryStore> store(new HistoryStore(db, path));
   if (sqlite3_db_readonly(db, "main") == 1)
-    throw HistoryError(path + ": history database is read-only for this user; rows could not be"
-                       " stored", SQLITE_READONLY);
+    throw HistoryError(path +
+                           ": history database is read-only for this user; rows could not be"
+                           " stored",
+                       SQLITE_READONLY);
   sqlite3_busy_timeout(db, 2000);
   try {
     store->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
@@ -229,17 +230,19 @@ void HistoryStore::PrepareLayout(bool may_create) {
   const int version = UserVersion();
   if (version > kHistorySchemaVersion)
     throw HistoryError("history database of layout version " + std::to_string(version) +
-                       ", newer than this host reads (" +
-                       std::to_string(kHistorySchemaVersion) + ")");
+                       ", newer than this host reads (" + std::to_string(kHistorySchemaVersion) +
+                       ")");
   const std::vector<std::string> history = Columns("history");
   const std::vector<std::string> alarms = Columns("alarms");
   const bool current = Has(history, "utc") && Has(history, "utc_offset") && Has(alarms, "utc");
   if (version == kHistorySchemaVersion) {
-    if (!current) throw HistoryError("history database of an unknown layout: its tables lack"
-                                     " the utc columns of version 2");
+    if (!current)
+      throw HistoryError(
+          "history database of an unknown layout: its tables lack"
+          " the utc columns of version 2");
   } else if (version != 0) {
-    throw HistoryError("history database of an unknown layout (version " +
-                       std::to_string(version) + ")");
+    throw HistoryError("history database of an unknown layout (version " + std::to_string(version) +
+                       ")");
   } else if (history.empty() && alarms.empty()) {
     if (!may_create) throw HistoryError("not a history database: it has no history table");
     Exec("BEGIN IMMEDIATE;" + CreateHistorySql() + kCreateAlarmsSql + kCreateDevicesSql +
@@ -248,8 +251,10 @@ void HistoryStore::PrepareLayout(bool may_create) {
   } else {
     for (const std::string& name : kFirstHistoryColumns)
       if (!Has(history, name))
-        throw HistoryError("history database of an unknown layout: table history has no"
-                           " column " + name);
+        throw HistoryError(
+            "history database of an unknown layout: table history has no"
+            " column " +
+            name);
     if (!may_create) throw HistoryError("history database of the first layout");
     Migrate();
     return;
@@ -267,13 +272,15 @@ void HistoryStore::PrepareLayout(bool may_create) {
 void HistoryStore::Migrate() {
   Exec("BEGIN IMMEDIATE");
   try {
-    Exec("ALTER TABLE history ADD COLUMN utc INTEGER;"
-         "ALTER TABLE history ADD COLUMN utc_offset INTEGER;");
+    Exec(
+        "ALTER TABLE history ADD COLUMN utc INTEGER;"
+        "ALTER TABLE history ADD COLUMN utc_offset INTEGER;");
     if (Columns("alarms").empty()) {
       Exec(kCreateAlarmsSql);
     } else {
-      Exec("ALTER TABLE alarms ADD COLUMN utc INTEGER;"
-           "ALTER TABLE alarms ADD COLUMN utc_offset INTEGER;");
+      Exec(
+          "ALTER TABLE alarms ADD COLUMN utc INTEGER;"
+          "ALTER TABLE alarms ADD COLUMN utc_offset INTEGER;");
     }
     std::set<std::string> times;
     for (const char* table : {"history", "alarms"}) {
@@ -330,10 +337,9 @@ void HistoryStore::AddRow(const HostInstant& at, const std::string& reason,
   if (!record) throw HistoryError("a record must be 152 bytes");
   std::string marks;
   for (int i = 0; i < kHistoryCells + 9; ++i) marks += i ? ", ?" : "?";
-  Statement s(db_, "INSERT INTO history(time, utc, utc_offset, data_id, reason" +
-                       CellColumns(", ", "") +
-                       ", group_voltage, group_current, temperature, record) VALUES(" + marks +
-                       ")");
+  Statement s(db_,
+              "INSERT INTO history(time, utc, utc_offset, data_id, reason" + CellColumns(", ", "") +
+                  ", group_voltage, group_current, temperature, record) VALUES(" + marks + ")");
   int i = 1;
   s.Bind(i++, FormatTime(at.local));
   s.Bind(i++, at.utc);
@@ -369,8 +375,9 @@ void HistoryStore::AddAlarm(const HostInstant& at, unsigned data_id, const std::
 }
 
 void HistoryStore::PutDevice(const DeviceInfo& info) {
-  Statement s(db_, "INSERT OR REPLACE INTO devices(data_id, name, cell_count, first_cell)"
-                   " VALUES(?, ?, ?, ?)");
+  Statement s(db_,
+              "INSERT OR REPLACE INTO devices(data_id, name, cell_count, first_cell)"
+              " VALUES(?, ?, ?, ?)");
   s.Bind(1, static_cast<std::int64_t>(info.data_id));
   s.Bind(2, info.name);
   s.Bind(3, static_cast<std::int64_t>(info.cell_count));
@@ -400,8 +407,10 @@ std::optional<DeviceInfo> HistoryStore::Device(unsigned data_id) {
 
 std::size_t HistoryStore::ForEachRow(unsigned data_id, const TimeRange& range,
                                      const std::function<void(const HistoryRow&)>& visit) {
-  Statement s(db_, "SELECT id, time, utc, utc_offset, data_id, reason, record FROM history"
-                   " WHERE data_id = ?1" + RangeSql(range) + " ORDER BY utc, id");
+  Statement s(db_,
+              "SELECT id, time, utc, utc_offset, data_id, reason, record FROM history"
+              " WHERE data_id = ?1" +
+                  RangeSql(range) + " ORDER BY utc, id");
   BindRange(s, data_id, range);
   std::size_t count = 0;
   while (s.Step()) {
@@ -424,8 +433,8 @@ std::size_t HistoryStore::ForEachAlarm(unsigned data_id, const TimeRange& range,
                                        const std::function<void(const AlarmRow&)>& visit) {
   Statement s(db_,
               "SELECT time, utc, utc_offset, data_id, device, name, text, point, kind, event,"
-              " value, limit_value FROM alarms WHERE data_id = ?1" + RangeSql(range) +
-                  " ORDER BY utc, id");
+              " value, limit_value FROM alarms WHERE data_id = ?1" +
+                  RangeSql(range) + " ORDER BY utc, id");
   BindRange(s, data_id, range);
   std::size_t count = 0;
   while (s.Step()) {

@@ -92,9 +92,8 @@ void HistoryWriter::Loop() {
       // batch is still the queue's head.
       queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(count));
       state_.stored += static_cast<std::uint64_t>(
-          std::count_if(batch.begin(), batch.end(), [](const HistoryJob& j) {
-            return j.kind != HistoryJob::Kind::kDevice;
-          }));
+          std::count_if(batch.begin(), batch.end(),
+                        [](const HistoryJob& j) { return j.kind != HistoryJob::Kind::kDevice; }));
       state_.failing = false;
       if (!note.empty()) state_.last_error = note;
       retry = options_.retry_first;
@@ -114,8 +113,9 @@ bool HistoryWriter::WriteBatch(const std::vector<HistoryJob>& batch, std::string
     if (store_ && !store_->PathStillNamesFile()) {
       // The file was deleted or replaced under us: rows written to the old
       // one would vanish with it, so they go to a new database at the path.
-      note = path_ + ": the history database was deleted or replaced while open;"
-                     " rows go to a new database there";
+      note = path_ +
+             ": the history database was deleted or replaced while open;"
+             " rows go to a new database there";
       std::lock_guard<std::mutex> lock(store_mutex_);
       store_.reset();
     }

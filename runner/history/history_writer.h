@@ -39,19 +39,19 @@ struct HistoryJob {
   Kind kind = Kind::kRow;
   HostInstant at;
   unsigned data_id = 0;
-  std::string reason;                // kRow
-  std::vector<unsigned char> raw;    // kRow
-  std::string device;                // kAlarm
-  AlarmChange change;                // kAlarm
-  DeviceInfo info;                   // kDevice
+  std::string reason;              // kRow
+  std::vector<unsigned char> raw;  // kRow
+  std::string device;              // kAlarm
+  AlarmChange change;              // kAlarm
+  DeviceInfo info;                 // kDevice
 };
 
 struct HistoryWriterOptions {
-  std::size_t capacity = 20000;                   // rows the queue holds
-  std::chrono::milliseconds busy_wait{100};       // one attempt's wait for a lock
-  std::chrono::milliseconds retry_first{100};     // after a failure, doubling
-  std::chrono::milliseconds retry_most{2000};     // up to this
-  std::chrono::milliseconds final_flush{2500};    // Stop() waits at most this
+  std::size_t capacity = 20000;                 // rows the queue holds
+  std::chrono::milliseconds busy_wait{100};     // one attempt's wait for a lock
+  std::chrono::milliseconds retry_first{100};   // after a failure, doubling
+  std::chrono::milliseconds retry_most{2000};   // up to this
+  std::chrono::milliseconds final_flush{2500};  // Stop() waits at most this
 };
 
 class HistoryWriter {

@@ -30,8 +30,8 @@ class SavePolicy {
 
  private:
   struct Kept {
-    boost::posix_time::ptime at;                    // the interval counts from here
-    std::optional<boost::posix_time::ptime> before; // what it counted from until then
+    boost::posix_time::ptime at;                     // the interval counts from here
+    std::optional<boost::posix_time::ptime> before;  // what it counted from until then
   };
   std::map<unsigned, Kept> last_kept_;
 };

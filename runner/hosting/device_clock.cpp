@@ -1,11 +1,11 @@
 #include "runner/hosting/device_clock.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <string>
-
-#include <time.h>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 

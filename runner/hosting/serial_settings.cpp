@@ -16,9 +16,7 @@ class SerialBaseMembers : public QorvSPDevice {
 
 }  // namespace
 
-unsigned char BusAddress(const QorvSPDevice& device) {
-  return device.*SerialBaseMembers::kAddress;
-}
+unsigned char BusAddress(const QorvSPDevice& device) { return device.*SerialBaseMembers::kAddress; }
 
 int BaudRate(const QorvSPDevice& device) { return device.*SerialBaseMembers::kBaudRate; }
 

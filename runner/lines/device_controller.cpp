@@ -19,12 +19,12 @@ std::string DescribeAlarm(const std::string& device, const AlarmChange& c) {
   const bool low = c.kind == AlarmKind::kLow;
   const std::string relation = c.raised ? (low ? " < " : " > ") : (low ? " >= " : " <= ");
   return std::string(c.raised ? "alarm raised: " : "alarm cleared: ") + device + " " + c.text +
-         " (" + c.name + ", point " + std::to_string(c.point) + ") " + AlarmKindName(c.kind) +
-         " " + Volts(c.value) + relation + Volts(c.limit);
+         " (" + c.name + ", point " + std::to_string(c.point) + ") " + AlarmKindName(c.kind) + " " +
+         Volts(c.value) + relation + Volts(c.limit);
 }
 
 DeviceController::DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
-                           LineWriter write_line)
+                                   LineWriter write_line)
     : clock_(clock), events_(events), history_(history), write_line_(std::move(write_line)) {}
 
 void DeviceController::Attach(DeviceSlot& slot) {
@@ -65,7 +65,7 @@ float DeviceController::Get_SP_Value(unsigned data_id, const std::string& name) 
 }
 
 void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* data, unsigned len,
-                          bool) {
+                              bool) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr || data == nullptr) return;
   slot->latest.emplace(data, data + len);
@@ -75,7 +75,7 @@ void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* dat
 }
 
 void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned char* data,
-                                     unsigned len) {
+                                         unsigned len) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr) return;
   const bool alarm_changed = slot->alarm_changed;
@@ -97,7 +97,7 @@ void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned cha
 }
 
 void DeviceController::CheckThreshold(QorvVDevice& device, const std::string& name,
-                                  const std::string& text, const float& value, int point) {
+                                      const std::string& text, const float& value, int point) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr) return;
   for (const AlarmChange& change : slot->alarms.Check(name, text, value, point)) {

@@ -16,11 +16,11 @@
 #include <string>
 
 #include "host/qorv_controller.h"
+#include "runner/history/history_writer.h"
+#include "runner/history/save_policy.h"
 #include "runner/lines/device_slot.h"
 #include "runner/lines/event_log.h"
-#include "runner/history/history_writer.h"
 #include "runner/time/host_clock.h"
-#include "runner/history/save_policy.h"
 
 namespace runner {
 
@@ -32,7 +32,7 @@ class DeviceController : public QorvController {
 
   // `history` may be null: nothing is kept.
   DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
-               LineWriter write_line);
+                   LineWriter write_line);
 
   // Makes a configured device known by its object and its data id.
   void Attach(DeviceSlot& slot);

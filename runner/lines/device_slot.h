@@ -19,17 +19,17 @@ namespace runner {
 struct DeviceSlot {
   DeviceSettings settings;
   std::shared_ptr<QorvSPDevice> device;
-  std::size_t seat = 0;        // its place among the devices of its port
+  std::size_t seat = 0;  // its place among the devices of its port
   // The cells the site configured for the device (ConfiguredCells), in
   // ascending order, and the count of cell slots up to the last of them:
   // a 24-block string on a 30-cell monitor has 24, not 30.
   std::vector<int> active_cells;
   int cell_count = 0;
-  int first_cell_number = 1;   // number of its cell 0 in the whole string
+  int first_cell_number = 1;  // number of its cell 0 in the whole string
   LinkWatch link;
   AlarmBook alarms;
-  bool alarm_changed = false;  // an alarm moved in the round under way
-  std::optional<bool> data_fresh;  // at the last round report, once it had data
+  bool alarm_changed = false;                        // an alarm moved in the round under way
+  std::optional<bool> data_fresh;                    // at the last round report, once it had data
   std::optional<std::vector<unsigned char>> latest;  // last record published
   boost::posix_time::ptime latest_at;                // host time it was published
 };

@@ -1,5 +1,4 @@
 #include "runner/lines/host.h"
-#include "runner/lines/host_line.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,9 +9,10 @@
 #include <cstring>
 
 #include "host/device_contract.h"
+#include "runner/hosting/plugin_library.h"
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_controller.h"
-#include "runner/hosting/plugin_library.h"
+#include "runner/lines/host_line.h"
 #include "runner/lines/serial_port.h"
 #include "sim/port_server.h"
 
@@ -44,8 +44,8 @@ Host::~Host() {
 void Host::Start() {
   if (started_) return;
   if (options_.keep_history)
-    history_ = std::make_unique<HistoryWriter>(HistoryStore::Open(site_.history_db),
-                                               options_.history);
+    history_ =
+        std::make_unique<HistoryWriter>(HistoryStore::Open(site_.history_db), options_.history);
   controller_ = std::make_shared<DeviceController>(
       clock_, events_, history_.get(),
       [this](DeviceSlot& slot, const unsigned char* data, unsigned len) {
@@ -95,7 +95,8 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   if (history_) {
     HistoryStore* store = history_->store();
     if (auto image = store ? store->LastRecord(settings.data_id) : std::nullopt) {
-      const bool taken = slot->device->LoadFromCache(image->data(), static_cast<int>(image->size()));
+      const bool taken =
+          slot->device->LoadFromCache(image->data(), static_cast<int>(image->size()));
       events_.Add("device " + settings.name + ": last record from history " +
                   (taken ? "restored" : "refused"));
     }
@@ -166,9 +167,7 @@ std::string Host::PortPath(std::size_t port) const {
   return port < lines_.size() ? lines_[port]->path : std::string();
 }
 
-bool Host::PortOnline(std::size_t port) const {
-  return port < lines_.size() && lines_[port]->up();
-}
+bool Host::PortOnline(std::size_t port) const { return port < lines_.size() && lines_[port]->up(); }
 
 HostView Host::View() const {
   HostView view;
@@ -178,8 +177,7 @@ HostView Host::View() const {
     view.ports.push_back({site_.ports[line->index].name, line->path, line->up()});
   for (const auto& slot : slots_) {
     const Line& line = *lines_.at(slot->settings.port);
-    view.devices.push_back(
-        Observe(*slot, site_.ports[line.index].name, line.up(), view.time));
+    view.devices.push_back(Observe(*slot, site_.ports[line.index].name, line.up(), view.time));
   }
   view.store = Store();
   view.events = events_.Recent(6);

@@ -28,13 +28,13 @@
 #include <string>
 #include <vector>
 
-#include "runner/lines/device_slot.h"
-#include "runner/lines/event_log.h"
 #include "runner/history/history_store.h"
 #include "runner/history/history_writer.h"
-#include "runner/time/host_clock.h"
+#include "runner/lines/device_slot.h"
+#include "runner/lines/event_log.h"
 #include "runner/lines/host_view.h"
 #include "runner/site/site.h"
+#include "runner/time/host_clock.h"
 
 namespace qorv {
 class PluginLibrary;
@@ -48,11 +48,11 @@ class HostError : public std::runtime_error {
 };
 
 struct HostOptions {
-  const HostClock* clock = nullptr;  // null: the wall clock
-  EventLog::Sink event_sink;         // host messages, besides the view
-  std::string default_plugin;        // used when the site names none
-  bool keep_history = true;          // false: no database at all
-  HistoryWriterOptions history;      // the writer's queue, retries and final flush
+  const HostClock* clock = nullptr;             // null: the wall clock
+  EventLog::Sink event_sink;                    // host messages, besides the view
+  std::string default_plugin;                   // used when the site names none
+  bool keep_history = true;                     // false: no database at all
+  HistoryWriterOptions history;                 // the writer's queue, retries and final flush
   std::chrono::milliseconds retry_first{1000};  // a lost line is retried after this,
   std::chrono::milliseconds retry_most{30000};  // doubling up to this
 };

@@ -20,17 +20,17 @@ namespace runner {
 // One serial line and the devices on it.
 struct Host::Line {
   std::size_t index = 0;
-  std::string path;                          // opened from; a simulator's pseudo-terminal
-  std::unique_ptr<sim::PortServer> server;   // a simulated line's monitors
-  std::unique_ptr<SerialPort> port;          // open while the line is up
-  std::vector<DeviceSlot*> devices;          // in site order; seat = index here
+  std::string path;                         // opened from; a simulator's pseudo-terminal
+  std::unique_ptr<sim::PortServer> server;  // a simulated line's monitors
+  std::unique_ptr<SerialPort> port;         // open while the line is up
+  std::vector<DeviceSlot*> devices;         // in site order; seat = index here
   BusTurns turns{0, std::chrono::milliseconds(0)};
   int baud = 0;
   std::chrono::steady_clock::time_point retry_at{};
   std::chrono::milliseconds backoff{0};
   bool down_reported = false;
-  std::string lost;                          // set by a failed write, handled after the call
-  std::uint64_t stray_bytes = 0;             // bytes heard while nobody held the line
+  std::string lost;               // set by a failed write, handled after the call
+  std::uint64_t stray_bytes = 0;  // bytes heard while nobody held the line
 
   bool up() const { return port && port->is_open(); }
 };

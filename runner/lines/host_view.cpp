@@ -61,7 +61,7 @@ DataState ProbeData(const QorvSPDevice& device, std::string& text) {
   } catch (const std::out_of_range& e) {
     text = e.what();
   }
-  return text == kTimedOutText ? DataState::kStale
+  return text == kTimedOutText   ? DataState::kStale
          : text == kNotReadyText ? DataState::kNotReady
                                  : DataState::kFailing;
 }

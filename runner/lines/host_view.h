@@ -13,8 +13,8 @@
 
 #include "host/device_contract.h"
 #include "runner/alarms/alarm_book.h"
-#include "runner/lines/device_slot.h"
 #include "runner/history/history_writer.h"
+#include "runner/lines/device_slot.h"
 #include "runner/lines/link_watch.h"
 
 namespace runner {
@@ -42,8 +42,8 @@ struct DeviceView {
   unsigned data_id = 0;
   std::string port;
   DataState state = DataState::kNotReady;
-  std::string state_text;     // the device's refusal, when there is one
-  bool from_record = false;   // values are the last published record, not live answers
+  std::string state_text;    // the device's refusal, when there is one
+  bool from_record = false;  // values are the last published record, not live answers
   int first_cell_number = 1;
   std::vector<std::optional<float>> cells;
   std::optional<float> group_voltage;

@@ -121,8 +121,10 @@ bool LineLock::Take(int fd, const std::string& path, std::string& busy_with) {
         const int n = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
         const bool written = ::write(lock, text, static_cast<std::size_t>(n)) == n;
         ::close(lock);
-        if (written) lock_file_ = file;
-        else ::unlink(file.c_str());
+        if (written)
+          lock_file_ = file;
+        else
+          ::unlink(file.c_str());
         break;
       }
       if (errno != EEXIST) break;  // a folder we may not write to: the flock stands alone

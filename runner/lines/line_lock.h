@@ -35,7 +35,7 @@ class LineLock {
  private:
   int fd_ = -1;
   bool exclusive_ = false;  // we set TIOCEXCL
-  std::string lock_file_;  // ours, removed on release
+  std::string lock_file_;   // ours, removed on release
 };
 
 // Who holds `path` (its lock file's PID, or a flock on it in /proc/locks),

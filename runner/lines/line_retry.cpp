@@ -1,9 +1,6 @@
 // Lines that go away and come back: opening with back-off, reporting a
 // line lost once, and trying it again when its time comes.
 
-#include "runner/lines/host.h"
-#include "runner/lines/host_line.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,8 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runner/lines/bus_turns.h"
 #include "runner/hosting/serial_settings.h"
+#include "runner/lines/bus_turns.h"
+#include "runner/lines/host.h"
+#include "runner/lines/host_line.h"
 #include "runner/lines/serial_port.h"
 
 namespace runner {
@@ -40,7 +39,8 @@ void Host::OpenLines() {
 
 std::string Host::DeviceNames(const Line& line) const {
   std::string names;
-  for (const DeviceSlot* slot : line.devices) names += (names.empty() ? "" : ", ") + slot->settings.name;
+  for (const DeviceSlot* slot : line.devices)
+    names += (names.empty() ? "" : ", ") + slot->settings.name;
   return names;
 }
 
@@ -70,8 +70,8 @@ void Host::LineLost(Line& line, std::string why, Steady::time_point now) {
   line.backoff = std::min(line.backoff * 2, options_.retry_most);
   if (line.down_reported) return;
   line.down_reported = true;
-  events_.Add("port " + site_.ports[line.index].name + ": " + why + "; offline: " +
-              DeviceNames(line) + "; retrying");
+  events_.Add("port " + site_.ports[line.index].name + ": " + why +
+              "; offline: " + DeviceNames(line) + "; retrying");
 }
 
 void Host::CheckLostLines(Steady::time_point now) {

@@ -36,11 +36,9 @@ void LinkWatch::RoundPublished(TimePoint now) {
   counters_.last_round = took;
   counters_.total_round += took;
   ++counters_.timed_rounds;
-  counters_.best_round =
-      counters_.timed_rounds == 1 ? took : std::min(counters_.best_round, took);
+  counters_.best_round = counters_.timed_rounds == 1 ? took : std::min(counters_.best_round, took);
   counters_.worst_round = std::max(counters_.worst_round, took);
   cycle_timed_ = false;
 }
 
 }  // namespace runner
-

@@ -27,7 +27,7 @@ struct LinkCounters {
   std::chrono::microseconds best_round{0};
   std::chrono::microseconds worst_round{0};
   std::chrono::microseconds total_round{0};  // over the timed rounds
-  std::uint64_t timed_rounds = 0;             // rounds whose cycle start was seen
+  std::uint64_t timed_rounds = 0;            // rounds whose cycle start was seen
 
   std::chrono::microseconds MeanRound() const {
     return timed_rounds ? total_round / static_cast<long>(timed_rounds)

@@ -1,9 +1,6 @@
 // The poll loop: rounds begin when due, each line's bus turn ticks its next
 // device, replies are delivered, and a finished round is reported.
 
-#include "runner/lines/host.h"
-#include "runner/lines/host_line.h"
-
 #include <poll.h>
 #include <unistd.h>
 
@@ -12,9 +9,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runner/hosting/serial_settings.h"
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_controller.h"
-#include "runner/hosting/serial_settings.h"
+#include "runner/lines/host.h"
+#include "runner/lines/host_line.h"
 #include "runner/lines/serial_port.h"
 
 namespace runner {
@@ -202,7 +201,8 @@ int Host::WaitMs(Steady::time_point now, milliseconds max_wait) const {
   }
   if (until <= now) return 0;
   return static_cast<int>(
-      std::chrono::duration_cast<milliseconds>(until - now + std::chrono::microseconds(999)).count());
+      std::chrono::duration_cast<milliseconds>(until - now + std::chrono::microseconds(999))
+          .count());
 }
 
 }  // namespace runner

@@ -15,9 +15,9 @@ struct Speed {
   int baud;
   speed_t code;
 };
-constexpr Speed kSpeeds[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},
-                             {9600, B9600},     {19200, B19200},   {38400, B38400},
-                             {57600, B57600},   {115200, B115200}, {230400, B230400}};
+constexpr Speed kSpeeds[] = {{1200, B1200},   {2400, B2400},     {4800, B4800},
+                             {9600, B9600},   {19200, B19200},   {38400, B38400},
+                             {57600, B57600}, {115200, B115200}, {230400, B230400}};
 
 bool SpeedCode(int baud, speed_t& code) {
   for (const Speed& s : kSpeeds)

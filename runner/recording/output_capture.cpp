@@ -29,8 +29,7 @@ void LineCapture::Put(char c) {
   on_line_(TakePending());
 }
 
-ScopedCoutCapture::ScopedCoutCapture(std::streambuf& sink)
-    : saved_(std::cout.rdbuf(&sink)) {}
+ScopedCoutCapture::ScopedCoutCapture(std::streambuf& sink) : saved_(std::cout.rdbuf(&sink)) {}
 
 ScopedCoutCapture::~ScopedCoutCapture() { std::cout.rdbuf(saved_); }
 

@@ -35,7 +35,10 @@ std::string HostCall::ToString() const {
     case Kind::kReset: break;
     case Kind::kGetSPValue:
       out << ' ' << number << ' ' << name << " -> ";
-      if (flag) out << "throws"; else out << value;
+      if (flag)
+        out << "throws";
+      else
+        out << value;
       break;
     case Kind::kSendSP:
       out << ' ' << number << ' ' << bytes.size() << " bytes " << (flag ? "true" : "false");
@@ -55,7 +58,8 @@ std::string HostCall::ToString() const {
 }
 
 RecordingController::RecordingController()
-    : now(boost::posix_time::ptime(boost::gregorian::date(2026, 12, 7), boost::posix_time::hours(12))) {}
+    : now(boost::posix_time::ptime(boost::gregorian::date(2026, 12, 7),
+                                   boost::posix_time::hours(12))) {}
 
 void RecordingController::SetPeerValue(unsigned id, const std::string& name, float value) {
   peer_answers_[{id, name}] = PeerAnswer{false, value};
@@ -171,8 +175,7 @@ void RecordingController::CheckThreshold(QorvVDevice& device, const std::string&
   calls.push_back(std::move(call));
 }
 
-bool RecordingController::CheckAOReport(QorvVDevice& device, const std::string& name,
-                                        float value) {
+bool RecordingController::CheckAOReport(QorvVDevice& device, const std::string& name, float value) {
   HostCall call(HostCall::Kind::kCheckAOReport);
   call.device_id = device.DataId();
   call.name = name;

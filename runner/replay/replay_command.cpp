@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 
 #include "runner/hosting/plugin_library.h"
-
 #include "runner/replay/replayer.h"
 #include "runner/replay/scenario.h"
 
@@ -20,8 +19,7 @@ void AddReplayOptions(CLI::App& app, ReplayOptions& options) {
   app.description(kReplaySummary);
   app.add_option("scenario", options.scenario, "Scenario file (format: docs/replay.md)")
       ->required();
-  app.add_option("--plugin", options.plugin, "Plug-in library to load")
-      ->capture_default_str();
+  app.add_option("--plugin", options.plugin, "Plug-in library to load")->capture_default_str();
   app.add_flag("--hex", options.hex, "Also print received chunks and records in hex");
 }
 

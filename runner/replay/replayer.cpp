@@ -102,8 +102,8 @@ void Replayer::Create(const Action& a) {
   device->name = a.device;
   device->id = a.id;
   Device& d = *device;
-  const std::string what = "create id=" + std::to_string(a.id) +
-                           " address=" + std::to_string(a.number);
+  const std::string what =
+      "create id=" + std::to_string(a.id) + " address=" + std::to_string(a.number);
   Step(Prefix(d) + what, [&] {
     d.object = make_device_();
     Json::Value host_setting(Json::objectValue);
@@ -134,8 +134,8 @@ void Replayer::Destroy(const Action& a) {
   });
   host_->SetPeerDevice(d->id, nullptr);
   if (current_ == d) current_ = nullptr;
-  devices_.erase(std::find_if(devices_.begin(), devices_.end(),
-                              [d](const auto& p) { return p.get() == d; }));
+  devices_.erase(
+      std::find_if(devices_.begin(), devices_.end(), [d](const auto& p) { return p.get() == d; }));
 }
 
 void Replayer::Configure(const Action& a) {
@@ -177,10 +177,9 @@ void Replayer::IoControl(const Action& a) {
     Bytes in = a.bytes;
     if (!in.empty()) in.resize(std::max(in.size(), kMinIoControlInput));
     int out_size = -1;  // shows whether the device wrote it
-    const int r = d.object->DeviceIoControl(static_cast<int>(a.number),
-                                            in.empty() ? nullptr : in.data(),
-                                            static_cast<int>(a.bytes.size()), nullptr, 0,
-                                            out_size);
+    const int r =
+        d.object->DeviceIoControl(static_cast<int>(a.number), in.empty() ? nullptr : in.data(),
+                                  static_cast<int>(a.bytes.size()), nullptr, 0, out_size);
     return std::to_string(r) + " out_size=" + std::to_string(out_size);
   });
 }
@@ -188,8 +187,7 @@ void Replayer::IoControl(const Action& a) {
 void Replayer::Cache(const std::string& what, const Bytes& image) {
   Device& d = Current();
   Step(Prefix(d) + what, [&] {
-    return d.object->LoadFromCache(image.data(), static_cast<int>(image.size())) ? "true"
-                                                                                 : "false";
+    return d.object->LoadFromCache(image.data(), static_cast<int>(image.size())) ? "true" : "false";
   });
 }
 
@@ -220,8 +218,10 @@ void Replayer::Peer(const Action& a) {
 }
 
 void Replayer::Clock(const Action& a) {
-  if (a.clock_at.is_not_a_date_time()) host_->now += a.clock_step;
-  else host_->now = a.clock_at;
+  if (a.clock_at.is_not_a_date_time())
+    host_->now += a.clock_step;
+  else
+    host_->now = a.clock_at;
   transcript_.Note("clock " + TimeText(host_->now));
 }
 

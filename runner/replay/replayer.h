@@ -16,9 +16,9 @@
 
 #include "host/qorv_spdevice.h"
 #include "runner/recording/output_capture.h"
+#include "runner/recording/recording_controller.h"
 #include "runner/replay/scenario.h"
 #include "runner/replay/transcript.h"
-#include "runner/recording/recording_controller.h"
 
 namespace runner::replay {
 

@@ -50,8 +50,8 @@ unsigned long ParseUnsigned(const std::string& token, unsigned long max, const c
 
 long ParseSigned(const std::string& token, const char* what) {
   const bool negative = !token.empty() && token[0] == '-';
-  const long n = static_cast<long>(
-      ParseUnsigned(negative ? token.substr(1) : token, 0x7FFFFFFFul, what));
+  const long n =
+      static_cast<long>(ParseUnsigned(negative ? token.substr(1) : token, 0x7FFFFFFFul, what));
   return negative ? -n : n;
 }
 
@@ -66,11 +66,13 @@ float ParseFloat(const std::string& token, const char* what) {
 
 void ExpectName(const std::string& name, const char* what) {
   const bool ok = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
-                  name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
-                      std::string::npos;
-  if (!ok) Fail(std::string(what) + " '" + name + "' must be letters, digits, _ or -, "
-                "not starting with a digit");
+                  name.find_first_not_of(
+                      "abcdefghijklmnopqrstuvwxyz"
+                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") == std::string::npos;
+  if (!ok)
+    Fail(std::string(what) + " '" + name +
+         "' must be letters, digits, _ or -, "
+         "not starting with a digit");
 }
 
 Json::Value ParseJson(const std::string& text, const std::string& where) {
@@ -82,7 +84,8 @@ Json::Value ParseJson(const std::string& text, const std::string& where) {
   std::string errors;
   if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
     while (!errors.empty() && (errors.back() == '\n' || errors.back() == ' ')) errors.pop_back();
-    for (auto& c : errors) if (c == '\n') c = ' ';
+    for (auto& c : errors)
+      if (c == '\n') c = ' ';
     Fail("bad JSON" + where + ": " + errors);
   }
   return value;
@@ -141,8 +144,9 @@ void ConfigureFile(const LineInput& in, Action& a) {
 
 void Tick(const LineInput& in, Action& a) {
   ExpectArgs(in, 0, 1, "tick [<count>]");
-  a.number = in.args.empty() ? 1 : static_cast<long>(ParseUnsigned(in.args[0], kMaxTicksPerLine,
-                                                                   "tick count"));
+  a.number = in.args.empty()
+                 ? 1
+                 : static_cast<long>(ParseUnsigned(in.args[0], kMaxTicksPerLine, "tick count"));
   if (a.number == 0) Fail("tick count 0");
 }
 
@@ -162,9 +166,12 @@ void Reply(const LineInput& in, Action& a) {
   for (std::size_t i = 1; i < in.args.size(); ++i) {
     const std::string& t = in.args[i];
     if (bad_checksum) Fail("bad-checksum must come last");
-    if (t == "bad-checksum") bad_checksum = true;
-    else if (t == "split") in_split = true;
-    else (in_split ? split : readings).push_back(t);
+    if (t == "bad-checksum")
+      bad_checksum = true;
+    else if (t == "split")
+      in_split = true;
+    else
+      (in_split ? split : readings).push_back(t);
   }
   if (in_split && split.empty()) Fail("split needs chunk sizes");
   std::vector<std::size_t> sizes;

@@ -49,15 +49,15 @@ struct Action {
   };
 
   Verb verb = Verb::kTick;
-  int line = 0;                // 1-based line in the scenario file
-  std::string device;          // create, use, destroy: device name, "" for the unnamed one
-  std::uint32_t id = 0;        // create: data id; peer lines: the peer's data id
-  std::string name;            // query and peer lines: value name
-  long number = 0;             // create: configured address; tick: count; ioctl: code
-  float value = 0.0f;          // peer: the scripted answer
-  Json::Value config;          // configure: the device configuration object
-  std::vector<Bytes> chunks;   // recv, reply: chunks handed to process, in order
-  Bytes bytes;                 // ioctl input, cache image
+  int line = 0;               // 1-based line in the scenario file
+  std::string device;         // create, use, destroy: device name, "" for the unnamed one
+  std::uint32_t id = 0;       // create: data id; peer lines: the peer's data id
+  std::string name;           // query and peer lines: value name
+  long number = 0;            // create: configured address; tick: count; ioctl: code
+  float value = 0.0f;         // peer: the scripted answer
+  Json::Value config;         // configure: the device configuration object
+  std::vector<Bytes> chunks;  // recv, reply: chunks handed to process, in order
+  Bytes bytes;                // ioctl input, cache image
   boost::posix_time::time_duration clock_step;  // clock +/-
   boost::posix_time::ptime clock_at;            // clock <date time>; not-a-date-time otherwise
 };

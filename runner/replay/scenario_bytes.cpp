@@ -18,8 +18,7 @@ struct Repeated {
 };
 
 std::size_t ParseCount(const std::string& text, const std::string& token) {
-  if (text.empty() || text.size() > 6 ||
-      text.find_first_not_of("0123456789") != std::string::npos)
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
     throw std::invalid_argument("bad repeat count in '" + token + "'");
   const std::size_t n = std::stoul(text);
   if (n == 0) throw std::invalid_argument("repeat count 0 in '" + token + "'");
@@ -112,8 +111,8 @@ std::vector<Bytes> SplitFrame(const Bytes& frame, const std::vector<std::size_t>
   for (std::size_t size : sizes) {
     if (size == 0) throw std::invalid_argument("a chunk of 0 bytes");
     if (size > frame.size() - at)
-      throw std::invalid_argument("chunks add up to more than the " +
-                                  std::to_string(frame.size()) + "-byte frame");
+      throw std::invalid_argument("chunks add up to more than the " + std::to_string(frame.size()) +
+                                  "-byte frame");
     chunks.emplace_back(frame.begin() + static_cast<long>(at),
                         frame.begin() + static_cast<long>(at + size));
     at += size;

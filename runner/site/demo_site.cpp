@@ -1,6 +1,5 @@
 #include "runner/site/demo_site.h"
 
-
 namespace runner {
 namespace {
 

@@ -40,9 +40,7 @@ Fields::Fields(const Json::Value& object, std::string where,
     if (!names.count(key)) throw FieldError{Member(where_, key), "unknown key"};
 }
 
-bool Fields::Has(const char* key) const {
-  return object_.isMember(key) && !object_[key].isNull();
-}
+bool Fields::Has(const char* key) const { return object_.isMember(key) && !object_[key].isNull(); }
 
 std::string Fields::String(const char* key) const {
   if (!Has(key)) throw FieldError{Where(key), "is required"};
@@ -74,8 +72,8 @@ std::optional<double> Fields::OptionalNumber(const char* key, double lo, double 
 }
 
 long WholeValue(const Json::Value& value, const std::string& where, long lo, long hi) {
-  const bool whole = value.isNumeric() && !value.isBool() &&
-                     value.asDouble() == std::floor(value.asDouble());
+  const bool whole =
+      value.isNumeric() && !value.isBool() && value.asDouble() == std::floor(value.asDouble());
   if (!whole || value.asDouble() < lo || value.asDouble() > hi)
     throw FieldError{where, "must be a whole number in " + std::to_string(lo) + ".." +
                                 std::to_string(hi) + ", got " + Describe(value)};

@@ -69,7 +69,8 @@ unsigned PeerId(const Json::Value& value, const std::string& where) {
 
 std::vector<std::string> AnsweredValueNames() {
   std::vector<std::string> names(std::begin(kScalarValueNames), std::end(kScalarValueNames));
-  for (int k = 0; k < kRecordCellNames; ++k) names.push_back("battery_" + std::to_string(k) + "_value");
+  for (int k = 0; k < kRecordCellNames; ++k)
+    names.push_back("battery_" + std::to_string(k) + "_value");
   return names;
 }
 
@@ -126,8 +127,8 @@ void ReadDeviceConfig(DeviceSettings& d, const std::string& where,
     const long minutes = ConfigInteger(app["save_interval"], w);
     if (minutes > kMaxIoControlMinutes)
       throw FieldError{w, "must be at most 65535 minutes, got " + Describe(app["save_interval"])};
-    d.save_interval_minutes = minutes > 0 ? static_cast<unsigned>(minutes)
-                                          : kDefaultSaveIntervalMinutes;
+    d.save_interval_minutes =
+        minutes > 0 ? static_cast<unsigned>(minutes) : kDefaultSaveIntervalMinutes;
   }
   const Json::Value& peers = app["group_voltage"];
   if (!peers.isArray()) return;
@@ -178,8 +179,9 @@ std::string Escaped(const std::string& text) {
 std::string ReadName(const Fields& f) {
   const std::string name = f.String("name");
   if (!IsPrintableUtf8(name))
-    throw FieldError{f.Where("name"), "must be printable UTF-8 text (no control characters), got \"" +
-                                          Escaped(name) + "\""};
+    throw FieldError{
+        f.Where("name"),
+        "must be printable UTF-8 text (no control characters), got \"" + Escaped(name) + "\""};
   return name;
 }
 
@@ -247,9 +249,9 @@ void RequireUnique(const std::vector<T>& items, const std::string& list, const c
   for (std::size_t i = 0; i < items.size(); ++i) {
     auto [it, fresh] = seen.emplace(value_of(items[i]), i);
     if (!fresh)
-      throw FieldError{Member(Item(list, static_cast<unsigned>(i)), key),
-                       it->first + " is already used by " +
-                           Item(list, static_cast<unsigned>(it->second))};
+      throw FieldError{
+          Member(Item(list, static_cast<unsigned>(i)), key),
+          it->first + " is already used by " + Item(list, static_cast<unsigned>(it->second))};
   }
 }
 
@@ -266,9 +268,9 @@ void CheckPeers(const std::vector<DeviceSettings>& devices) {
   }
   const std::vector<std::size_t> cycle = FindPeerCycle(devices);
   if (!cycle.empty())
-    throw FieldError{Item("devices", static_cast<unsigned>(cycle[0])) +
-                         ".config.appSetting.group_voltage",
-                     "peer sums form a cycle: " + DescribePeerCycle(devices, cycle)};
+    throw FieldError{
+        Item("devices", static_cast<unsigned>(cycle[0])) + ".config.appSetting.group_voltage",
+        "peer sums form a cycle: " + DescribePeerCycle(devices, cycle)};
 }
 
 // A simulated port without a monitor list serves one monitor per device on
@@ -278,7 +280,8 @@ void AddSimMonitors(Site& site) {
   for (std::size_t p = 0; p < site.ports.size(); ++p) {
     std::optional<sim::BusConfig>& bus = site.ports[p].sim;
     if (!bus || !site.ports[p].monitor_per_device) continue;
-    const sim::MonitorSetup profile = bus->monitors.empty() ? sim::MonitorSetup{} : bus->monitors.front();
+    const sim::MonitorSetup profile =
+        bus->monitors.empty() ? sim::MonitorSetup{} : bus->monitors.front();
     bus->monitors.clear();
     for (const DeviceSettings& d : site.devices) {
       if (d.port != p) continue;
@@ -290,11 +293,13 @@ void AddSimMonitors(Site& site) {
 }
 
 void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) {
-  const Fields f(root, "", {"plugin", "poll_period_s", "reply_timeout_ms", "history_db",
-                            "save_interval_minutes", "ports", "devices"});
+  const Fields f(root, "",
+                 {"plugin", "poll_period_s", "reply_timeout_ms", "history_db",
+                  "save_interval_minutes", "ports", "devices"});
   site.plugin = Resolve(f.OptionalString("plugin").value_or(""), base_dir);
   site.poll_period_s = f.OptionalNumber("poll_period_s", 0.05, 3600).value_or(1.0);
-  site.reply_timeout_ms = static_cast<unsigned>(f.OptionalWhole("reply_timeout_ms", 10, 60000).value_or(200));
+  site.reply_timeout_ms =
+      static_cast<unsigned>(f.OptionalWhole("reply_timeout_ms", 10, 60000).value_or(200));
   if (site.reply_timeout_ms >= site.poll_period_s * 1000)
     throw FieldError{"reply_timeout_ms", "must be shorter than the poll period"};
   site.history_db = Resolve(f.OptionalString("history_db").value_or("qorv-history.db"), base_dir);
@@ -309,7 +314,8 @@ void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) 
   if (!f.Has("devices") || !f.Get("devices").isArray() || f.Get("devices").empty())
     throw FieldError{"devices", "must be a non-empty array of device objects"};
   for (Json::ArrayIndex i = 0; i < f.Get("devices").size(); ++i)
-    site.devices.push_back(ReadDevice(f.Get("devices")[i], Item("devices", i), site.ports, interval));
+    site.devices.push_back(
+        ReadDevice(f.Get("devices")[i], Item("devices", i), site.ports, interval));
 }
 
 void CheckSite(const Site& site) {
@@ -334,7 +340,9 @@ void CheckSite(const Site& site) {
 
 SiteError::SiteError(const std::string& origin, const std::string& where,
                      const std::string& problem)
-    : std::runtime_error(origin + ": " + where + ": " + problem), where_(where), problem_(problem) {}
+    : std::runtime_error(origin + ": " + where + ": " + problem),
+      where_(where),
+      problem_(problem) {}
 
 Site ParseSite(const Json::Value& root, const std::string& origin, const std::string& base_dir) {
   Site site;

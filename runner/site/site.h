@@ -42,12 +42,12 @@ struct PortSettings {
 struct DeviceSettings {
   std::string name;
   unsigned data_id = 0;
-  unsigned address = 0;    // configured bus address; the device adds 0x80 on the wire
-  std::size_t port = 0;    // index into Site::ports
-  Json::Value config;      // handed to the device's InitSetting unchanged
+  unsigned address = 0;  // configured bus address; the device adds 0x80 on the wire
+  std::size_t port = 0;  // index into Site::ports
+  Json::Value config;    // handed to the device's InitSetting unchanged
   LimitTable limits;
-  unsigned save_interval_minutes = 0;   // history interval in force for this device
-  std::vector<unsigned> peer_ids;       // data ids whose group voltage it adds
+  unsigned save_interval_minutes = 0;  // history interval in force for this device
+  std::vector<unsigned> peer_ids;      // data ids whose group voltage it adds
 
   std::uint8_t WireAddress() const {
     return static_cast<std::uint8_t>(address + qorv::kBusAddressOffset);

@@ -2,7 +2,6 @@
 // monitors. The host clock is a manual one, so minutes of history and a
 // minute of silence pass in one call; the simulator clock is moved to start
 // its scripted events.
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,11 +12,12 @@
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <gtest/gtest.h>
 
-#include "runner/site/demo_site.h"
-#include "runner/lines/host.h"
-#include "runner/time/time_text.h"
 #include "runner/hosting/plugin_library.h"
+#include "runner/lines/host.h"
+#include "runner/site/demo_site.h"
+#include "runner/time/time_text.h"
 #include "sim_line.h"
 
 namespace runner {
@@ -124,9 +124,9 @@ TEST_F(HostE2eTest, RoundsLandInHistoryAtTheSaveInterval) {
     EXPECT_EQ(FormatTime(row.record.Time()), row.time) << "the record's own stamp";
     rows.push_back(row.time + " " + row.reason);
   });
-  EXPECT_EQ(rows, (std::vector<std::string>{"2026-12-08 10:00:00 first",
-                                            "2026-12-08 10:01:00 interval",
-                                            "2026-12-08 10:02:00 interval"}));
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{"2026-12-08 10:00:00 first", "2026-12-08 10:01:00 interval",
+                                      "2026-12-08 10:02:00 interval"}));
 }
 
 TEST_F(HostE2eTest, AlarmsRiseAndClearWithHysteresisAndAreStored) {
@@ -174,7 +174,8 @@ TEST_F(HostE2eTest, AlarmsRiseAndClearWithHysteresisAndAreStored) {
   });
   EXPECT_EQ(stored, (std::vector<std::string>{"第18节电池 raised", "第18节电池 cleared"}));
   std::vector<std::string> reasons;
-  host_->history()->ForEachRow(1, {}, [&](const HistoryRow& row) { reasons.push_back(row.reason); });
+  host_->history()->ForEachRow(1, {},
+                               [&](const HistoryRow& row) { reasons.push_back(row.reason); });
   EXPECT_EQ(reasons, (std::vector<std::string>{"first", "alarm", "alarm"}))
       << "the rounds that moved an alarm are kept besides the interval";
 }
@@ -204,8 +205,7 @@ TEST_F(HostE2eTest, TwoMonitorsTakeTurnsOnOneLineAndSumTheString) {
     heard += text;
   }
   std::string expected;
-  for (int round = 0; round < 5; ++round)
-    expected += "81A1 81A2 81A3 81A4 82A1 82A2 82A3 82A4 ";
+  for (int round = 0; round < 5; ++round) expected += "81A1 81A2 81A3 81A4 82A1 82A2 82A3 82A4 ";
   EXPECT_EQ(heard, expected);
 }
 
@@ -261,12 +261,13 @@ TEST_F(HostE2eTest, SilentMonitorGoesStaleAfterAMinuteAndRecovers) {
 
 TEST_F(HostE2eTest, ALineThatFailsLeavesTheOthersRunningAndIsRetried) {
   SimLine first({SteadyString(0x81, 13.0)});
-  auto second = std::make_unique<SimLine>(std::vector<sim::MonitorProfile>{SteadyString(0x82, 13.1)});
+  auto second =
+      std::make_unique<SimLine>(std::vector<sim::MonitorProfile>{SteadyString(0x82, 13.1)});
   const std::string link = dir_ + "/ttyB";  // re-pointed when the monitor comes back
   ASSERT_EQ(::symlink(second->Path().c_str(), link.c_str()), 0);
-  Start(MakeSite(Port("p1", first.Path()) + "," + Port("p2", link) + "," +
-                     Port("p3", "/nonexistent/ttyUSB9"),
-                 R"({"name": "A", "data_id": 1, "address": 1, "port": "p1"},
+  Start(MakeSite(
+      Port("p1", first.Path()) + "," + Port("p2", link) + "," + Port("p3", "/nonexistent/ttyUSB9"),
+      R"({"name": "A", "data_id": 1, "address": 1, "port": "p1"},
                     {"name": "B", "data_id": 2, "address": 2, "port": "p2"},
                     {"name": "C", "data_id": 3, "address": 3, "port": "p3"})"));
   Rounds(3);
@@ -357,8 +358,8 @@ TEST_F(HostE2eTest, TheDemoSitePollsBothMonitorsAtLineSpeed) {
   EXPECT_EQ(a.link.counters().rounds, 2u);
   EXPECT_EQ(b.link.counters().rounds, 2u);
   EXPECT_EQ(ViewOf("string-B").first_cell_number, 31);
-  EXPECT_NEAR(Value("string-B", "group_voltage"),
-              Value("string-A", "group_voltage") + 30 * 13.28f, 1.0f);
+  EXPECT_NEAR(Value("string-B", "group_voltage"), Value("string-A", "group_voltage") + 30 * 13.28f,
+              1.0f);
   EXPECT_NEAR(Value("string-A", "group_current"), -5.0f, 0.05f);
   // 82 reply bytes at 19200 bit/s take 42.7 ms: a shorter round would mean
   // the replies were not paced, or the host cut a round short.

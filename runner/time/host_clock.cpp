@@ -56,8 +56,9 @@ HostInstant InstantOfLocal(boost::posix_time::ptime local, bool latest) {
     const std::time_t earlier = t - 86400;
     localtime_r(&earlier, &before);
     out.utc_offset_s = static_cast<int>(before.tm_gmtoff);
-    out.utc = (local - boost::posix_time::ptime(boost::gregorian::date(1970, 1, 1)))
-                  .total_seconds() - out.utc_offset_s;
+    out.utc =
+        (local - boost::posix_time::ptime(boost::gregorian::date(1970, 1, 1))).total_seconds() -
+        out.utc_offset_s;
   }
   return out;
 }

@@ -15,9 +15,8 @@ std::string FormatTime(boost::posix_time::ptime time) {
   const auto t = time.time_of_day();
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(d.year()),
-                static_cast<int>(d.month()), static_cast<int>(d.day()),
-                static_cast<int>(t.hours()), static_cast<int>(t.minutes()),
-                static_cast<int>(t.seconds()));
+                static_cast<int>(d.month()), static_cast<int>(d.day()), static_cast<int>(t.hours()),
+                static_cast<int>(t.minutes()), static_cast<int>(t.seconds()));
   return text;
 }
 

@@ -74,7 +74,9 @@ std::string Or(const std::optional<float>& v, const char* format, const char* un
 class Screen {
  public:
   Screen(bool ansi, int height, int width)
-      : ansi_(ansi), lines_left_(height > 1 ? height - 1 : -1), width_(width > 0 ? width : INT_MAX) {}
+      : ansi_(ansi),
+        lines_left_(height > 1 ? height - 1 : -1),
+        width_(width > 0 ? width : INT_MAX) {}
   Screen& Put(const std::string& text) {
     if (lines_left_ == 0 || columns_ >= width_) return *this;
     int used = 0;
@@ -142,7 +144,6 @@ void Title(Screen& s, const HostView& v, const ViewStyle& style) {
   s.Style(kPlain).Put("   Ctrl-C stops").EndLine();
 }
 
-
 // Active alarms come right under the title, device by device in site
 // order, each device's in cell order: on a small terminal they are the
 // last thing to lose. `lines` caps them, the "+N more" line included.
@@ -171,9 +172,8 @@ void StoreLine(Screen& s, const HostView& v, int width) {
   if (!v.store || (v.store->lost == 0 && v.store->last_error.empty())) return;
   const StoreState& st = *v.store;
   s.Style(st.failing || st.lost ? kRed : kYellow)
-      .Put(Fit("  history: " + std::to_string(st.pending) + " pending, " +
-                   std::to_string(st.lost) + " lost; " + (st.failing ? "failing: " : "last error: ") +
-                   st.last_error,
+      .Put(Fit("  history: " + std::to_string(st.pending) + " pending, " + std::to_string(st.lost) +
+                   " lost; " + (st.failing ? "failing: " : "last error: ") + st.last_error,
                width))
       .EndLine();
 }
@@ -192,20 +192,18 @@ void Link(Screen& s, const DeviceView& d) {
   const LinkCounters& l = d.link;
   s.Put("  rounds " + std::to_string(l.rounds) + "  re-sends " + std::to_string(l.resends) +
         "  rejected " + std::to_string(l.rejected) + "  timeouts " + std::to_string(l.timeouts));
-  if (l.timed_rounds)
-    s.Put("  round " + Format("%.1f", l.last_round.count() / 1000.0) + " ms");
+  if (l.timed_rounds) s.Put("  round " + Format("%.1f", l.last_round.count() / 1000.0) + " ms");
   s.EndLine();
 }
 
 void Values(Screen& s, const DeviceView& d) {
   if (d.from_record) s.Style(kDim);
-  s.Put("  " + Or(d.group_voltage, "%.2f", " V") + "  " + Or(d.group_current, "%.2f", " A") +
-        "  " + Or(d.temperature, "%.2f", " °C"));
+  s.Put("  " + Or(d.group_voltage, "%.2f", " V") + "  " + Or(d.group_current, "%.2f", " A") + "  " +
+        Or(d.temperature, "%.2f", " °C"));
   if (d.min_cell && d.max_cell)
-    s.Put("  min #" + std::to_string(d.min_cell->number) + " " +
-          Format("%.3f", d.min_cell->volts) + "  max #" + std::to_string(d.max_cell->number) +
-          " " + Format("%.3f", d.max_cell->volts) + "  spread " +
-          Format("%.3f", static_cast<double>(*d.Spread())));
+    s.Put("  min #" + std::to_string(d.min_cell->number) + " " + Format("%.3f", d.min_cell->volts) +
+          "  max #" + std::to_string(d.max_cell->number) + " " + Format("%.3f", d.max_cell->volts) +
+          "  spread " + Format("%.3f", static_cast<double>(*d.Spread())));
 }
 
 void Summary(Screen& s, const DeviceView& d) {
@@ -243,7 +241,8 @@ void Cells(Screen& s, const DeviceView& d, int width) {
       s.Style(colour).Put(number + " " + (v ? Format("%5.2f", *v) : std::string("  -- ")) + " ");
       std::string bar = v ? CellBar(*v, low, high, kBarWidth) : "";
       s.Put(bar + std::string(static_cast<std::size_t>(kBarWidth) + 1 -
-                                  std::min<std::size_t>(kBarWidth, CountGlyphs(bar)), ' '));
+                                  std::min<std::size_t>(kBarWidth, CountGlyphs(bar)),
+                              ' '));
       s.Style(kPlain);
     }
     s.EndLine();
@@ -265,8 +264,8 @@ Layout PlanLayout(const HostView& v, int width, int lines) {
   const int below_title = lines - 1 - kStoreStateLines;
   Layout layout;
   const int alarm_room = std::max(1, (below_title - devices - 1) / 2);
-  layout.alarm_lines = static_cast<int>(
-      std::min<std::size_t>(AlarmCount(v), static_cast<std::size_t>(std::min(kMostAlarmLines, alarm_room))));
+  layout.alarm_lines = static_cast<int>(std::min<std::size_t>(
+      AlarmCount(v), static_cast<std::size_t>(std::min(kMostAlarmLines, alarm_room))));
   const int room = below_title - layout.alarm_lines;
   int full = 0;
   for (const DeviceView& d : v.devices) full += 4 + (d.cells.empty() ? 0 : CellRows(d, width));

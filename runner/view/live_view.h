@@ -17,11 +17,11 @@
 namespace runner {
 
 struct ViewStyle {
-  int width = 80;          // terminal columns
-  int height = 0;          // terminal lines; with ansi the frame stops short of them (0: no limit)
-  bool ansi = true;        // colours and cursor control
+  int width = 80;    // terminal columns
+  int height = 0;    // terminal lines; with ansi the frame stops short of them (0: no limit)
+  bool ansi = true;  // colours and cursor control
   unsigned rounds_goal = 0;  // --rounds, for the progress in the title; 0: none
-  std::string title;       // e.g. the site's name
+  std::string title;         // e.g. the site's name
 };
 
 // The whole screen as text, lines ended with '\n'. With `ansi` the text

@@ -37,7 +37,6 @@ OutputSplit::OutputSplit(const std::string& log_path) : log_path_(log_path) {
   ::close(log);
 }
 
-
 std::string OutputSplit::RotateIfOver(std::uintmax_t max_bytes, unsigned keep) {
   struct stat st {};
   if (max_bytes == 0 || ::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode) ||

@@ -1,11 +1,11 @@
 #include "sim/config.h"
 
-#include <json/reader.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <set>
+
+#include <json/reader.h>
 
 #include "host/device_contract.h"
 #include "sim/config_error.h"
@@ -26,7 +26,7 @@ const KeySet kBusKeys = {"seed", "pace"};
 const KeySet kEventKeys = {"type", "at_s", "for_s", "ramp_s", "cell", "volts", "amps", "celsius"};
 
 constexpr uint8_t kDeviceAddressOffset = qorv::kBusAddressOffset;  // address 1 is 0x81 on the wire
-constexpr double kDropBelowWindow = 0.95;       // default cell_drop target: 5 % under the window
+constexpr double kDropBelowWindow = 0.95;  // default cell_drop target: 5 % under the window
 
 KeySet FaultKeys() {
   KeySet keys = kFaultSettingKeys;

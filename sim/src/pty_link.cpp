@@ -59,7 +59,8 @@ std::string Keeper(const std::string& link) {
   const std::string target = fs::read_symlink(link, ec).string();
   if (target.rfind(kPtyDir, 0) != 0)
     return "points at " + target + ", which is not a pseudo-terminal";
-  const pid_t holder = PtyMasterHolder(std::atol(target.c_str() + std::char_traits<char>::length(kPtyDir)));
+  const pid_t holder =
+      PtyMasterHolder(std::atol(target.c_str() + std::char_traits<char>::length(kPtyDir)));
   const std::string name = holder ? CommandOf(holder) : "";
   if (name == kSimulatorName && holder != ::getpid())
     return "points at " + target + ", served by pid " + std::to_string(holder) + " (" + name + ")";

@@ -1,11 +1,11 @@
 #include "agreement_rig.h"
 
-#include "runner/recording/output_capture.h"
-
 #include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <streambuf>
+
+#include "runner/recording/output_capture.h"
 
 namespace sim::agreement {
 namespace {
@@ -90,7 +90,8 @@ double UndetectedChance(const Bytes& clean_reply) {
   return payload_share / 255.0;
 }
 
-void Configure(Halvex30& device, const std::shared_ptr<runner::recording::RecordingController>& host,
+void Configure(Halvex30& device,
+               const std::shared_ptr<runner::recording::RecordingController>& host,
                const Json::Value& app_setting, unsigned data_id) {
   runner::recording::QuietCout quiet;
   Json::Value host_setting;

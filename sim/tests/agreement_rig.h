@@ -19,8 +19,6 @@
 //   rig.RunRounds(50);
 //   for (const PublishedRound& r : rig.rounds()) EXPECT_TRUE(DecodedOf(r.record) == r.expected);
 
-#include <json/value.h>
-
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -28,10 +26,12 @@
 #include <memory>
 #include <vector>
 
+#include <json/value.h>
+
 #include "celldata/battery32_record.h"
 #include "celldata/halvex30.h"
-#include "sim/bus.h"
 #include "runner/recording/recording_controller.h"
+#include "sim/bus.h"
 
 namespace sim::agreement {
 
@@ -67,7 +67,8 @@ Values Expected(const Readings& sent, const MonitorProfile& profile, float previ
 double UndetectedChance(const Bytes& clean_reply);
 
 // The device's "address" 1 (wire 0x81) with `app_setting` as its "appSetting".
-void Configure(Halvex30& device, const std::shared_ptr<runner::recording::RecordingController>& host,
+void Configure(Halvex30& device,
+               const std::shared_ptr<runner::recording::RecordingController>& host,
                const Json::Value& app_setting, unsigned data_id = 7);
 
 struct RigSetup {

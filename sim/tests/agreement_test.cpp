@@ -3,11 +3,11 @@
 // replies it accepted, over many rounds of clean, split, noisy and lossy
 // lines, for each way the monitor can be set up.
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <functional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "agreement_rig.h"
 

@@ -1,9 +1,9 @@
 // Each fault does what it says to a reply, and a seeded run repeats.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <functional>
+
+#include <gtest/gtest.h>
 
 #include "sim/bus.h"
 #include "sim/fault_injector.h"

@@ -3,9 +3,9 @@
 
 #include "sim/monitor.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+
+#include <gtest/gtest.h>
 
 #include "sim/scaling.h"
 

@@ -3,10 +3,11 @@
 
 #include "sim/port_server.h"
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "pty_client.h"
 

@@ -1,13 +1,14 @@
 // The halvex-sim program as a bench engineer runs it: options, the pty it
 // prints, the -v log and the counters it prints when it is stopped.
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "pty_client.h"
 

@@ -5,9 +5,10 @@
 // Exits 1 when no round completed, or when a published value differs from
 // what the monitor sent without a corrupted reply to explain it.
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
+
+#include <CLI/CLI.hpp>
 
 #include "agreement_rig.h"
 #include "sim/counters.h"

@@ -5,7 +5,6 @@
 
 #include <pthread.h>
 
-#include <CLI/CLI.hpp>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -13,6 +12,8 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+
+#include <CLI/CLI.hpp>
 
 #include "sim/bus.h"
 #include "sim/config.h"

@@ -1,12 +1,13 @@
 // The soak's bookkeeping: which fault a reply that was not taken is blamed
 // on, and how corrupted replies that still pass their checksum are counted
 // and expected.
+#include "soak/exchange_ledger.h"
+
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "sim/monitor.h"
-#include "soak/exchange_ledger.h"
 #include "soak/soak_plan.h"
 
 namespace soak {
@@ -17,14 +18,15 @@ using sim::Fault;
 // A scalar reply ED 81 hh ll ss whose covered sum (81 + hh + ll) is `sum`.
 sim::Bytes ScalarWithSum(unsigned sum) {
   const unsigned payload = (sum + 256 - 0x81) % 256;
-  return {0xED, 0x81, 0x00, static_cast<std::uint8_t>(payload), static_cast<std::uint8_t>(sum % 254)};
+  return {0xED, 0x81, 0x00, static_cast<std::uint8_t>(payload),
+          static_cast<std::uint8_t>(sum % 254)};
 }
 
 sim::Exchange Answered(std::uint8_t address, sim::Bytes reply, std::vector<Fault> faults = {}) {
   sim::Exchange e;
   e.request = {0xFE, 0xFE, address, 0xA2, 0x00};
   e.outcome = faults.size() == 1 && faults[0] == Fault::kDrop ? sim::Exchange::Outcome::kDropped
-                                                               : sim::Exchange::Outcome::kAnswered;
+                                                              : sim::Exchange::Outcome::kAnswered;
   if (e.outcome == sim::Exchange::Outcome::kAnswered) e.reply = {sim::Chunk{std::move(reply)}};
   e.faults = std::move(faults);
   return e;
@@ -40,11 +42,16 @@ TEST(ExchangeLedger, BlamesTheLastReplyOfThatMonitor) {
       {"its own fault", {{0x81, {Fault::kCorrupt}}}, "corrupt"},
       {"faults in the order applied", {{0x81, {Fault::kNoise, Fault::kSplit}}}, "noise+split"},
       {"a later reply of another monitor does not count",
-       {{0x81, {Fault::kWrongAddress}}, {0x82, {}}}, "wrong_address"},
-      {"clean behind a late reply", {{0x82, {Fault::kDelay}}, {0x81, {}}}, "late bytes of an earlier reply"},
-      {"split behind a late reply", {{0x81, {Fault::kDelay}}, {0x81, {Fault::kSplit}}},
+       {{0x81, {Fault::kWrongAddress}}, {0x82, {}}},
+       "wrong_address"},
+      {"clean behind a late reply",
+       {{0x82, {Fault::kDelay}}, {0x81, {}}},
        "late bytes of an earlier reply"},
-      {"own spoiling fault first", {{0x82, {Fault::kDelay}}, {0x81, {Fault::kNoise, Fault::kCorrupt}}},
+      {"split behind a late reply",
+       {{0x81, {Fault::kDelay}}, {0x81, {Fault::kSplit}}},
+       "late bytes of an earlier reply"},
+      {"own spoiling fault first",
+       {{0x82, {Fault::kDelay}}, {0x81, {Fault::kNoise, Fault::kCorrupt}}},
        "noise+corrupt"},
       {"trailing bytes are harmless", {{0x81, {Fault::kTrailing}}, {0x81, {}}}, "clean"},
       {"harmless faults alone", {{0x82, {}}, {0x81, {Fault::kSplit}}}, "split"},
@@ -102,8 +109,10 @@ TEST(ExchangeLedger, CountsCorruptedReadingsThatPassTheirChecksum) {
     const sim::Bytes clean = ScalarWithSum(c.clean_sum);
     ExchangeLedger ledger([&](std::size_t, std::uint8_t, std::uint8_t) { return clean; });
     sim::Bytes corrupted = clean;
-    if (c.position == 3 && c.new_value == 0) corrupted[3] = static_cast<std::uint8_t>(clean[3] + 2);
-    else corrupted[c.position] = c.new_value;
+    if (c.position == 3 && c.new_value == 0)
+      corrupted[3] = static_cast<std::uint8_t>(clean[3] + 2);
+    else
+      corrupted[c.position] = c.new_value;
     sim::Bytes stream = {0x13, 0x37};  // noise in front
     stream.insert(stream.end(), corrupted.begin(), corrupted.end());
     ledger.Record(0, Answered(0x81, stream, {Fault::kNoise, Fault::kCorrupt}));

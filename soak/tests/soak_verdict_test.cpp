@@ -62,9 +62,9 @@ TEST(SoakPlan, SiteIsOneTheHostAccepts) {
   SoakPlan plan;
   plan.buses = 3;
   plan.monitors_per_bus = 2;
-  const runner::Site site =
-      runner::ParseSite(SiteOf(plan, {"/dev/pts/91", "/dev/pts/92", "/dev/pts/93"}, "/x/halvex_30.so", "/tmp/h.db"),
-                        "soak", "/");
+  const runner::Site site = runner::ParseSite(
+      SiteOf(plan, {"/dev/pts/91", "/dev/pts/92", "/dev/pts/93"}, "/x/halvex_30.so", "/tmp/h.db"),
+      "soak", "/");
   EXPECT_DOUBLE_EQ(site.poll_period_s, plan.poll_period_s);
   EXPECT_EQ(site.reply_timeout_ms, plan.reply_timeout_ms);
   ASSERT_EQ(site.ports.size(), 3u);
@@ -77,7 +77,8 @@ TEST(SoakPlan, SiteIsOneTheHostAccepts) {
     EXPECT_EQ(d.data_id, DataIdOf(static_cast<int>(i)));
     // The device on the wire and the monitor that answers it agree.
     EXPECT_EQ(d.WireAddress(), SteadyProfile(static_cast<int>(i), 2).address);
-    EXPECT_EQ(d.save_interval_minutes, 1u) << "one row per completed round needs a one-minute interval";
+    EXPECT_EQ(d.save_interval_minutes, 1u)
+        << "one row per completed round needs a one-minute interval";
   }
 }
 

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -66,8 +66,11 @@ struct Round {
 // and 31 only counts in the checksum. Trims: t0 +0.05 V on wire position 0,
 // t31 -0.05 V on wire position 28.
 Round MakeRound(int r) {
-  Round round{{}, static_cast<std::uint16_t>(3650 + r), static_cast<std::uint16_t>(123 + r),
-              static_cast<std::uint16_t>(2550 + 10 * r), {}};
+  Round round{{},
+              static_cast<std::uint16_t>(3650 + r),
+              static_cast<std::uint16_t>(123 + r),
+              static_cast<std::uint16_t>(2550 + 10 * r),
+              {}};
   for (int k = 0; k < 32; ++k) {
     round.cells.push_back(k < kCells ? static_cast<std::uint16_t>(1200 + 10 * k + r) : 0xBEEF);
     float v = static_cast<float>(round.cells[k]) / 100.0f;
@@ -113,7 +116,8 @@ std::string Text(float value) {
 
 std::size_t ThreadCount() {
   std::size_t threads = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) threads += !task.path().empty();
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+    threads += !task.path().empty();
   return threads;
 }
 
@@ -147,7 +151,8 @@ TEST(PluginEndToEnd, LoadConfigurePollQueryAndUnload) {
   address["address"] = 1;
   std::istringstream(R"({"appSetting": {"b_mode": "3", "t0": 0.05, "t31": "-0.05"},
       "thresholdSetting": {"battery_0_value": {"SignalName": "第1节电池", "NMAlarmID": "0418",
-                                               "ID": 1, "SignalNumber": "1"}}})") >> config;
+                                               "ID": 1, "SignalNumber": "1"}}})") >>
+      config;
   ASSERT_EQ(device->Init(host, kDataId, address), 1);
   testing::internal::CaptureStdout();
   ASSERT_EQ(device->InitSetting(config), 1);
@@ -170,8 +175,8 @@ TEST(PluginEndToEnd, LoadConfigurePollQueryAndUnload) {
       EXPECT_EQ(device->process(reply.data(), 5), scalar == round.temperature ? 0 : 1);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 0\n");
-    EXPECT_EQ(host->Frames(), (Lines{"FE FE 81 A1 22", "FE FE 81 A2 23", "FE FE 81 A3 24",
-                                     "FE FE 81 A4 25"}));
+    EXPECT_EQ(host->Frames(),
+              (Lines{"FE FE 81 A1 22", "FE FE 81 A2 23", "FE FE 81 A3 24", "FE FE 81 A4 25"}));
     EXPECT_EQ(host->TranscriptOf({HostCall::Kind::kCheckThreshold}), ExpectedChecks(round));
     const Bytes image = ExpectedImage(round, host->now);
     ASSERT_EQ(host->CallsOf(HostCall::Kind::kSendSP).size(), 1u);
@@ -226,7 +231,10 @@ TEST(DeviceClock, ALoadedPluginStampsItsRecordWithTheHeldLocalTime) {
   qorv::PluginLibrary plugin(HALVEX30_PLUGIN_PATH);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.zone) setenv("TZ", c.zone, 1); else unsetenv("TZ");
+    if (c.zone)
+      setenv("TZ", c.zone, 1);
+    else
+      unsetenv("TZ");
     tzset();
     {
       auto host = std::make_shared<RecordingController>();
@@ -254,10 +262,10 @@ TEST(DeviceClock, ALoadedPluginStampsItsRecordWithTheHeldLocalTime) {
     }
     const char* zone = std::getenv("TZ");
     EXPECT_EQ(zone ? std::string(zone) : "unset", c.zone ? c.zone : "unset");
-    EXPECT_LT(std::labs(static_cast<long>(std::time(nullptr) -
-                                          std::chrono::system_clock::to_time_t(
-                                              std::chrono::system_clock::now()))),
-              2L)
+    EXPECT_LT(
+        std::labs(static_cast<long>(std::time(nullptr) - std::chrono::system_clock::to_time_t(
+                                                             std::chrono::system_clock::now()))),
+        2L)
         << "released, the clock runs in real time";
   }
   unsetenv("TZ");

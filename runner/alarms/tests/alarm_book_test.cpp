@@ -1,10 +1,10 @@
 #include "runner/alarms/alarm_book.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace runner {
 namespace {
@@ -40,11 +40,16 @@ TEST(AlarmBookTest, RaisesAndClearsWithHysteresis) {
       {"below low raises once, however long it stays", 0.1f, {11.9f, 11.5f, 11.0f}, {"+low"}},
       {"back above low but inside the band stays raised", 0.1f, {11.9f, 12.05f, 12.09f}, {"+low"}},
       {"back at low plus hysteresis clears", 0.1f, {11.9f, 12.1f}, {"+low", "-low"}},
-      {"hovering at the limit does not chatter", 0.1f,
-       {11.99f, 12.01f, 11.99f, 12.01f, 11.99f}, {"+low"}},
+      {"hovering at the limit does not chatter",
+       0.1f,
+       {11.99f, 12.01f, 11.99f, 12.01f, 11.99f},
+       {"+low"}},
       {"without hysteresis it clears at the limit itself", 0.0f, {11.99f, 12.0f}, {"+low", "-low"}},
       {"high side mirrors the low side", 0.2f, {14.5f, 14.3f, 14.2f}, {"+high", "-high"}},
-      {"a jump across clears one and raises the other", 0.1f, {11.0f, 15.0f}, {"+low", "-low", "+high"}},
+      {"a jump across clears one and raises the other",
+       0.1f,
+       {11.0f, 15.0f},
+       {"+low", "-low", "+high"}},
       {"raised again after clearing", 0.1f, {11.0f, 13.0f, 11.0f}, {"+low", "-low", "+low"}},
   };
   for (const Case& c : cases) {
@@ -103,7 +108,8 @@ TEST(LimitTableTest, ExactNameBeatsWildcardAndFirstWildcardWins) {
     EXPECT_EQ(found->name, c.expected);
   }
   EXPECT_EQ(LimitTable({cells}).Find("group_voltage"), nullptr);
-  EXPECT_EQ(LimitTable({Limit{"battery_?_value", 1.0f, {}, 0.0f}}).Find("battery_12_value"), nullptr);
+  EXPECT_EQ(LimitTable({Limit{"battery_?_value", 1.0f, {}, 0.0f}}).Find("battery_12_value"),
+            nullptr);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // qorv-host as a person or a script runs it: exit statuses, what goes to
 // the terminal and what to the log, Ctrl-C.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <json/reader.h>
 
 #include "runner/history/history_store.h"
@@ -109,8 +109,10 @@ Json::Value ParseLine(const std::string& line) {
 }
 
 TEST_F(ProgramTest, EveryCommandHasHelp) {
-  for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"demo", "--help"},
-                                        {"history", "--help"}, {"replay", "--help"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--help"},
+                                        {"demo", "--help"},
+                                        {"history", "--help"},
+                                        {"replay", "--help"}}) {
     SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
     Program p(dir_, args);
     EXPECT_EQ(p.Wait(), 0);
@@ -122,13 +124,13 @@ TEST_F(ProgramTest, EveryCommandHasHelp) {
 }
 
 TEST_F(ProgramTest, ABadSiteFileIsRefusedBeforeAnythingRuns) {
-  std::ofstream(dir_ + "/site.json")
-      << R"({"ports": [{"name": "p", "path": "/dev/ttyUSB7"}],
+  std::ofstream(dir_ + "/site.json") << R"({"ports": [{"name": "p", "path": "/dev/ttyUSB7"}],
              "devices": [{"name": "A", "data_id": 1, "address": 300, "port": "p"}]})";
   Program p(dir_, {"site.json"});
   EXPECT_EQ(p.Wait(), 1);
-  EXPECT_EQ(p.err(),
-            "qorv-host: site.json: devices[0].address: must be a whole number in 0..255, got 300\n");
+  EXPECT_EQ(
+      p.err(),
+      "qorv-host: site.json: devices[0].address: must be a whole number in 0..255, got 300\n");
   EXPECT_EQ(::access((dir_ + "/qorv-history.db").c_str(), F_OK), -1) << "nothing was opened";
 }
 

@@ -1,12 +1,11 @@
-#include <gtest/gtest.h>
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "runner/history/battery_record.h"
 #include "runner/history/history_command.h"
@@ -184,9 +183,10 @@ TEST_F(HistoryStoreTest, CsvCarriesEveryCellAndTheAlarmLogItsTexts) {
   options.alarms = true;
   std::ostringstream alarms;
   ASSERT_EQ(RunHistory(options, alarms, err), 0);
-  EXPECT_EQ(alarms.str(),
-            "time,data_id,device,name,text,point,kind,event,value,limit\n"
-            "2026-12-08 10:00:00,2,string-B,battery_17_value,第48节电池,18,low,raised,11.500,12.000\n");
+  EXPECT_EQ(
+      alarms.str(),
+      "time,data_id,device,name,text,point,kind,event,value,limit\n"
+      "2026-12-08 10:00:00,2,string-B,battery_17_value,第48节电池,18,low,raised,11.500,12.000\n");
 }
 
 TEST_F(HistoryStoreTest, CsvAndTableShowTheCellsTheDeviceHasByTheirNumbersInTheString) {
@@ -246,8 +246,8 @@ TEST_F(HistoryStoreTest, DatesAreReadStrictlyAndNameTheOption) {
 TEST_F(HistoryStoreTest, AFileThatIsNotAHistoryOfThisLayoutIsRefusedNamingIt) {
   struct Case {
     const char* name;
-    const char* sql;       // run on a new SQLite file; nullptr: not SQLite at all
-    bool read_only;        // opened as `history` opens it
+    const char* sql;  // run on a new SQLite file; nullptr: not SQLite at all
+    bool read_only;   // opened as `history` opens it
     const char* problem;
   };
   const Case cases[] = {

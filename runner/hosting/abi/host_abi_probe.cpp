@@ -67,9 +67,9 @@ long long Offset(Pdm pdm) {
   return offset;
 }
 
-#define MEMBER(cls, member)                                                       \
-  do {                                                                            \
-    Line("offset " #cls "::" #member, Offset(&Probe::member));                    \
+#define MEMBER(cls, member)                                                         \
+  do {                                                                              \
+    Line("offset " #cls "::" #member, Offset(&Probe::member));                      \
     Line("size " #cls "::" #member, static_cast<long long>(sizeof(Probe::member))); \
   } while (0)
 
@@ -128,13 +128,15 @@ void PrintClasses() {
   auto* device = reinterpret_cast<QorvVDevice*>(storage);
   Line("offset QorvVDevice::enable_shared_from_this",
        reinterpret_cast<unsigned char*>(
-           static_cast<std::enable_shared_from_this<QorvVDevice>*>(device)) - storage);
+           static_cast<std::enable_shared_from_this<QorvVDevice>*>(device)) -
+           storage);
 }
 
 void PrintSlots() {
   Slot("VDeviceInterface::Get_Value", &VDeviceInterface::Get_Value);
   Slot("VDeviceInterface::LoadFromCache(text)",
-       static_cast<bool (VDeviceInterface::*)(const std::string&)>(&VDeviceInterface::LoadFromCache));
+       static_cast<bool (VDeviceInterface::*)(const std::string&)>(
+           &VDeviceInterface::LoadFromCache));
   Slot("VDeviceInterface::LoadFromCache(bytes)",
        static_cast<bool (VDeviceInterface::*)(const unsigned char*, int)>(
            &VDeviceInterface::LoadFromCache));
@@ -197,7 +199,8 @@ int Compare(const std::string& path, const std::string& probed) {
     ++differences;
     std::cout << path << ':' << i + 1 << ":\n- " << e << "\n+ " << g << '\n';
   }
-  if (differences == 0) std::cout << "host-abi-probe: " << got.size() << " facts, all as in " << path << '\n';
+  if (differences == 0)
+    std::cout << "host-abi-probe: " << got.size() << " facts, all as in " << path << '\n';
   return differences == 0 ? 0 : 1;
 }
 

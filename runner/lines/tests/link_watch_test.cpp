@@ -1,9 +1,9 @@
 #include "runner/lines/link_watch.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace runner {
 namespace {
@@ -16,8 +16,8 @@ LinkCounters Play(const std::vector<std::string>& steps) {
   const auto now = std::chrono::steady_clock::now();
   for (const std::string& step : steps) {
     if (step.rfind("send ", 0) == 0) {
-      const unsigned char frame[5] = {0xFE, 0xFE, 0x81,
-                                      static_cast<unsigned char>(std::stoi(step.substr(5), nullptr, 16)), 0};
+      const unsigned char frame[5] = {
+          0xFE, 0xFE, 0x81, static_cast<unsigned char>(std::stoi(step.substr(5), nullptr, 16)), 0};
       watch.FrameSent(frame, 5);
     } else if (step == "reply 1" || step == "reply 0") {
       watch.BeforeProcess();
@@ -38,14 +38,31 @@ TEST(LinkWatchTest, CountsFromTheHostSide) {
     std::uint64_t rounds, resends, rejected;
   };
   const Case cases[] = {
-      {"a clean round", {"send A1", "reply 1", "send A2", "reply 1", "send A3", "reply 1",
-                         "send A4", "reply-round"}, 1, 0, 0},
-      {"the same frame with no reply between is a re-send", {"send A1", "send A1", "send A1"}, 0, 2, 0},
-      {"the same frame after a reply is a new exchange", {"send A1", "reply 0", "send A1"}, 0, 0, 1},
+      {"a clean round",
+       {"send A1", "reply 1", "send A2", "reply 1", "send A3", "reply 1", "send A4", "reply-round"},
+       1,
+       0,
+       0},
+      {"the same frame with no reply between is a re-send",
+       {"send A1", "send A1", "send A1"},
+       0,
+       2,
+       0},
+      {"the same frame after a reply is a new exchange",
+       {"send A1", "reply 0", "send A1"},
+       0,
+       0,
+       1},
       {"a new cycle after a completed one is no re-send",
-       {"send A4", "reply-round", "send A1", "reply 1", "send A2", "reply-round", "send A1"}, 2, 0, 0},
+       {"send A4", "reply-round", "send A1", "reply 1", "send A2", "reply-round", "send A1"},
+       2,
+       0,
+       0},
       {"a reply that ends the exchange without a round is rejected",
-       {"send A1", "reply 1", "send A2", "reply 0"}, 0, 0, 1},
+       {"send A1", "reply 1", "send A2", "reply 0"},
+       0,
+       0,
+       1},
       {"a partial reply keeps the device waiting", {"send A1", "reply 1", "reply 1"}, 0, 0, 0},
       {"stray bytes with nothing awaited are not a rejection", {"reply 0", "reply 0"}, 0, 0, 0},
       {"one rejection per failed exchange", {"send A2", "reply 0", "reply 0"}, 0, 0, 1},

@@ -1,11 +1,11 @@
 #include "runner/recording/output_capture.h"
 
-#include <gtest/gtest.h>
-
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace runner::recording {
 namespace {

@@ -43,11 +43,15 @@ TEST(Replayer, RecordsAreDecodedAndUnfinishedLinesKept) {
   EXPECT_EQ(Replay("create 1 1\nrecv 0D\n"),
             "create id=1 address=1 -> 1 type=fake addr=01 baud=19200\n"
             "< process 1 bytes -> 1\n"
-            "  SendSP 5013 152 bytes false " + FakeRecord(1, 13) + "\n"
-            "  SaveDeviceHistory 152 bytes " + FakeRecord(1, 13) + "\n"
-            "  stdout (no line end): partial\n"
-            "destroy at end\n"
-            "  stdout: fake 1 gone\n");
+            "  SendSP 5013 152 bytes false " +
+                FakeRecord(1, 13) +
+                "\n"
+                "  SaveDeviceHistory 152 bytes " +
+                FakeRecord(1, 13) +
+                "\n"
+                "  stdout (no line end): partial\n"
+                "destroy at end\n"
+                "  stdout: fake 1 gone\n");
 }
 
 TEST(Replayer, HexShowsChunksAndRecordBytes) {
@@ -82,20 +86,28 @@ TEST(Replayer, PeersAreTheScenarioDevicesWhileTheyExist) {
             "[b] create id=2 address=3 -> 1 type=fake addr=03 baud=19200\n"
             "[a] < process 1 bytes -> 1\n"
             "  Get_SP_Value 2 v -> 1.5\n"
-            "  SendSP 5013 152 bytes false " + FakeRecord(1, 1) + "\n"
-            "  SaveDeviceHistory 152 bytes " + FakeRecord(1, 1) + "\n"
-            "  stdout (no line end): partial\n"
-            "[b] destroy\n"
-            "  stdout: fake 2 gone\n"
-            "[a] < process 1 bytes -> 1\n"
-            "  Get_SP_Value 2 v -> throws\n"
-            "  stdout: peer missing\n"
-            "  SendSP 5013 152 bytes false " + FakeRecord(1, 1) + "\n"
-            "  SaveDeviceHistory 152 bytes " + FakeRecord(1, 1) + "\n"
-            "  stdout (no line end): partial\n"
-            "[a] query v -> 3\n"
-            "[a] destroy at end\n"
-            "  stdout: fake 1 gone\n");
+            "  SendSP 5013 152 bytes false " +
+                FakeRecord(1, 1) +
+                "\n"
+                "  SaveDeviceHistory 152 bytes " +
+                FakeRecord(1, 1) +
+                "\n"
+                "  stdout (no line end): partial\n"
+                "[b] destroy\n"
+                "  stdout: fake 2 gone\n"
+                "[a] < process 1 bytes -> 1\n"
+                "  Get_SP_Value 2 v -> throws\n"
+                "  stdout: peer missing\n"
+                "  SendSP 5013 152 bytes false " +
+                FakeRecord(1, 1) +
+                "\n"
+                "  SaveDeviceHistory 152 bytes " +
+                FakeRecord(1, 1) +
+                "\n"
+                "  stdout (no line end): partial\n"
+                "[a] query v -> 3\n"
+                "[a] destroy at end\n"
+                "  stdout: fake 1 gone\n");
 }
 
 TEST(Replayer, ScriptLinesClockIoControlAndCache) {
@@ -119,13 +131,17 @@ TEST(Replayer, ScriptLinesClockIoControlAndCache) {
             "ioctl 100 [1E 00] -> 100 out_size=2\n"
             "cache 151 bytes -> false\n"
             "< process 1 bytes -> 1\n"
-            "  SendSP 5013 152 bytes false " + FakeRecord(1, 13) + "\n"
-            "  SaveDeviceHistory 152 bytes " + FakeRecord(1, 13) + "\n"
-            "  stdout (no line end): partial\n"
-            "cache last history record of id 1, 152 bytes -> true\n"
-            "query v -> 13\n"
-            "destroy at end\n"
-            "  stdout: fake 1 gone\n");
+            "  SendSP 5013 152 bytes false " +
+                FakeRecord(1, 13) +
+                "\n"
+                "  SaveDeviceHistory 152 bytes " +
+                FakeRecord(1, 13) +
+                "\n"
+                "  stdout (no line end): partial\n"
+                "cache last history record of id 1, 152 bytes -> true\n"
+                "query v -> 13\n"
+                "destroy at end\n"
+                "  stdout: fake 1 gone\n");
 }
 
 TEST(Replayer, ActionsThatCannotRunNameTheirLine) {

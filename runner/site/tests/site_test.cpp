@@ -1,10 +1,10 @@
 #include "runner/site/site.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "runner/site/json_fields.h"
 
@@ -55,7 +55,8 @@ TEST(SiteTest, ReadsAGoodSite) {
 
 TEST(SiteTest, DefaultsWhenTheSiteSaysLittle) {
   Json::Value root = GoodRoot();
-  for (const char* key : {"poll_period_s", "reply_timeout_ms", "history_db", "save_interval_minutes"})
+  for (const char* key :
+       {"poll_period_s", "reply_timeout_ms", "history_db", "save_interval_minutes"})
     root.removeMember(key);
   const Site site = ParseSite(root, "site.json", "");
   EXPECT_DOUBLE_EQ(site.poll_period_s, 1.0);
@@ -79,8 +80,8 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
        "non-empty array"},
       {"address out of range", [](Json::Value& r) { r["devices"][1]["address"] = 300; },
        "devices[1].address", "0..255, got 300"},
-      {"address that reads as the preamble", [](Json::Value& r) { r["devices"][1]["address"] = 126; },
-       "devices[1].address", "0xFE"},
+      {"address that reads as the preamble",
+       [](Json::Value& r) { r["devices"][1]["address"] = 126; }, "devices[1].address", "0xFE"},
       {"data id as text", [](Json::Value& r) { r["devices"][0]["data_id"] = "1"; },
        "devices[0].data_id", "whole number"},
       {"data id 0", [](Json::Value& r) { r["devices"][0]["data_id"] = 0; }, "devices[0].data_id",
@@ -98,14 +99,17 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
        "devices[2].data_id", "data id 1 is already used by devices[0]"},
       {"two devices with one name", [](Json::Value& r) { r["devices"][2]["name"] = "A"; },
        "devices[2].name", "\"A\" is already used by devices[0]"},
-      {"two monitors at one address on one line", [](Json::Value& r) { r["devices"][1]["address"] = 1; },
-       "devices[1].address", "address 1 on port \"rs485\" is already used by devices[0]"},
+      {"two monitors at one address on one line",
+       [](Json::Value& r) { r["devices"][1]["address"] = 1; }, "devices[1].address",
+       "address 1 on port \"rs485\" is already used by devices[0]"},
       {"low above high", [](Json::Value& r) { r["devices"][0]["limits"][0]["low"] = 15; },
        "devices[0].limits[0].low", "below \"high\""},
-      {"a limit with neither end", [](Json::Value& r) {
+      {"a limit with neither end",
+       [](Json::Value& r) {
          r["devices"][0]["limits"][0].removeMember("low");
          r["devices"][0]["limits"][0].removeMember("high");
-       }, "devices[0].limits[0]", "needs \"low\", \"high\" or both"},
+       },
+       "devices[0].limits[0]", "needs \"low\", \"high\" or both"},
       {"a hysteresis wider than the band",
        [](Json::Value& r) { r["devices"][0]["limits"][0]["hysteresis"] = 2; },
        "devices[0].limits[0].hysteresis", "half the distance"},
@@ -120,15 +124,17 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
       {"peer that no device is",
        [](Json::Value& r) { r["devices"][1]["config"]["appSetting"]["group_voltage"][0] = 9; },
        "devices[1].config.appSetting.group_voltage[0]", "no device has data id 9"},
-      {"reply timeout not below the poll period", [](Json::Value& r) { r["reply_timeout_ms"] = 500; },
-       "reply_timeout_ms", "shorter than the poll period"},
+      {"reply timeout not below the poll period",
+       [](Json::Value& r) { r["reply_timeout_ms"] = 500; }, "reply_timeout_ms",
+       "shorter than the poll period"},
       {"simulator setting out of range", [](Json::Value& r) { r["ports"][1]["sim"]["cells"] = 40; },
        "ports[1].sim", "cells"},
       {"simulator address without a monitor list",
        [](Json::Value& r) { r["ports"][1]["sim"]["address"] = "0x81"; }, "ports[1].sim.address",
        "\"monitors\" list"},
-      {"simulator settings on a real line", [](Json::Value& r) { r["ports"][0]["sim"] = Json::objectValue; },
-       "ports[0].sim", "only for a port whose path is \"sim\""},
+      {"simulator settings on a real line",
+       [](Json::Value& r) { r["ports"][0]["sim"] = Json::objectValue; }, "ports[0].sim",
+       "only for a port whose path is \"sim\""},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -176,14 +182,20 @@ TEST(SiteTest, RejectsPeerSumsThatFeedBack) {
   const Case cases[] = {
       {"one long string, summed once", {{}, {1}}, ""},
       {"a chain", {{}, {1}, {2}, {1, 2}}, ""},
-      {"two devices adding each other", {{2}, {1}},
-       "s.json: devices[0].config.appSetting.group_voltage: peer sums form a cycle: 'A' (data id 1) "
+      {"two devices adding each other",
+       {{2}, {1}},
+       "s.json: devices[0].config.appSetting.group_voltage: peer sums form a cycle: 'A' (data id "
+       "1) "
        "adds 'B' (data id 2), which adds 'A' (data id 1)"},
-      {"a device adding itself", {{}, {2}},
-       "s.json: devices[1].config.appSetting.group_voltage: peer sums form a cycle: 'B' (data id 2) "
+      {"a device adding itself",
+       {{}, {2}},
+       "s.json: devices[1].config.appSetting.group_voltage: peer sums form a cycle: 'B' (data id "
+       "2) "
        "adds its own group voltage"},
-      {"a loop of three behind a tail", {{2}, {3}, {4}, {2}},
-       "s.json: devices[1].config.appSetting.group_voltage: peer sums form a cycle: 'B' (data id 2) "
+      {"a loop of three behind a tail",
+       {{2}, {3}, {4}, {2}},
+       "s.json: devices[1].config.appSetting.group_voltage: peer sums form a cycle: 'B' (data id "
+       "2) "
        "adds 'C' (data id 3), which adds 'D' (data id 4), which adds 'B' (data id 2)"},
   };
   for (const Case& c : cases) {

@@ -1,7 +1,6 @@
 #pragma once
 // What the fault tests share: a scratch folder per test, files, and
 // programs run through the shell as a person would.
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -9,11 +8,14 @@
 #include <sstream>
 #include <string>
 
+#include <gtest/gtest.h>
+
 namespace runner::faults {
 
 inline std::string ScratchDir() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string dir = ::testing::TempDir() + "/faults_" + info->test_suite_name() + "_" + info->name();
+  const std::string dir =
+      ::testing::TempDir() + "/faults_" + info->test_suite_name() + "_" + info->name();
   EXPECT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
   return dir;
 }
@@ -24,7 +26,9 @@ inline std::string ReadText(const std::string& path) {
   return text.str();
 }
 
-inline void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
 
 struct ProgramRun {
   int status = -1;
@@ -33,8 +37,8 @@ struct ProgramRun {
 
 // Runs `command` in `dir` with a time limit; its standard error is gathered.
 inline ProgramRun Shell(const std::string& dir, const std::string& command) {
-  const int status = std::system(("cd '" + dir + "' && timeout -s KILL 30 " + command +
-                                  " >stdout 2>stderr").c_str());
+  const int status = std::system(
+      ("cd '" + dir + "' && timeout -s KILL 30 " + command + " >stdout 2>stderr").c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(dir + "/stderr")};
 }
 

@@ -1,8 +1,8 @@
 #include "fault_vfs.h"
 
-#include <sqlite3.h>
-
 #include <atomic>
+
+#include <sqlite3.h>
 
 namespace runner::testing {
 namespace {

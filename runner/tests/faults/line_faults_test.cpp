@@ -25,9 +25,11 @@ class LineFaultTest : public ::testing::Test {
   // A host with device A (address 1, `config`) on port p at `path`.
   std::unique_ptr<Host> Start(const std::string& path, const std::string& config = "{}") {
     const std::string text = R"({"poll_period_s": 0.2, "reply_timeout_ms": 150, "history_db": ")" +
-                             dir_ + "/" + std::to_string(hosts_++) + R"(.db", "ports": [{"name": "p",
+                             dir_ + "/" + std::to_string(hosts_++) +
+                             R"(.db", "ports": [{"name": "p",
         "path": ")" + path + R"("}], "devices": [{"name": "A", "data_id": 1, "address": 1,
-        "port": "p", "config": )" + config + "}]}";
+        "port": "p", "config": )" +
+                             config + "}]}";
     HostOptions options;
     options.event_sink = [this](const std::string& line) { events_ += line.substr(20) + "\n"; };
     options.default_plugin = HALVEX_PLUGIN_PATH;
@@ -36,7 +38,9 @@ class LineFaultTest : public ::testing::Test {
     host->Start();
     return host;
   }
-  static void Rounds(Host& host, unsigned n) { host.Run(n, [](const RoundReport&) {}); }
+  static void Rounds(Host& host, unsigned n) {
+    host.Run(n, [](const RoundReport&) {});
+  }
 
   std::string dir_ = faults::ScratchDir();
   int hosts_ = 0;
@@ -50,8 +54,8 @@ TEST_F(LineFaultTest, ASecondHostOnTheSameLineIsRefusedNamingTheFirstAndTakesOve
   auto second = Start(line.Path());
   Rounds(*second, 2);
   EXPECT_FALSE(second->PortOnline(0));
-  EXPECT_NE(events_.find("port p: " + line.Path() + " is in use by pid " + std::to_string(::getpid()) +
-                         " ("),
+  EXPECT_NE(events_.find("port p: " + line.Path() + " is in use by pid " +
+                         std::to_string(::getpid()) + " ("),
             std::string::npos)
       << events_;
   first.reset();

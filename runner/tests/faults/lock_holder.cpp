@@ -1,11 +1,12 @@
 // Holds a write transaction on a SQLite database for a while, as another
 // program on the controller might: `storage_lock_holder DB SECONDS`.
 // Prints "locked" once it holds the lock.
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include <sqlite3.h>
 
 int main(int argc, char** argv) {
   if (argc != 3) {

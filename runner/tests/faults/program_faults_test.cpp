@@ -33,12 +33,15 @@ TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     const faults::ProgramRun run = Shell(dir, std::string(QORV_HOST_PATH) + " " + c.args);
-    if (c.status == 0) EXPECT_NE(run.status, 0);
-    else EXPECT_EQ(run.status, c.status);
+    if (c.status == 0)
+      EXPECT_NE(run.status, 0);
+    else
+      EXPECT_EQ(run.status, c.status);
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_LT(run.err.size(), 300u) << "short enough to read";
   }
-  for (const char* args : {"--rounds 2 --json demo --no-pace", "demo --no-pace --rounds 2 --json"}) {
+  for (const char* args :
+       {"--rounds 2 --json demo --no-pace", "demo --no-pace --rounds 2 --json"}) {
     SCOPED_TRACE(args);
     EXPECT_EQ(Shell(dir, std::string(QORV_HOST_PATH) + " " + args).status, 0);
     const std::string out = faults::ReadText(dir + "/stdout");
@@ -49,12 +52,15 @@ TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
 TEST(SimulatorLinkFaultTest, AKilledSimulatorsLinkIsTakenOverAndALiveOnesIsNot) {
   const std::string dir = faults::ScratchDir();
   const std::string sim = std::string(HALVEX_SIM_PATH) + " --link tty";
-  ASSERT_EQ(std::system(("cd " + dir + " && (" + sim + " >/dev/null & echo $! >pid; sleep 0.5)").c_str()), 0);
+  ASSERT_EQ(
+      std::system(("cd " + dir + " && (" + sim + " >/dev/null & echo $! >pid; sleep 0.5)").c_str()),
+      0);
   const faults::ProgramRun second = Shell(dir, sim + " --duration 1");
   EXPECT_NE(second.status, 0);
-  EXPECT_NE(second.err.find("served by pid " + std::to_string(std::stoi(faults::ReadText(dir + "/pid"))) +
-                            " (halvex-sim)"),
-            std::string::npos)
+  EXPECT_NE(
+      second.err.find("served by pid " + std::to_string(std::stoi(faults::ReadText(dir + "/pid"))) +
+                      " (halvex-sim)"),
+      std::string::npos)
       << second.err;
 
   ASSERT_EQ(std::system(("cd " + dir + " && kill -9 $(cat pid) && sleep 0.2").c_str()), 0);
@@ -62,7 +68,10 @@ TEST(SimulatorLinkFaultTest, AKilledSimulatorsLinkIsTakenOverAndALiveOnesIsNot) 
   EXPECT_NE(::access((dir + "/tty").c_str(), F_OK), 0) << "its own link is removed at exit";
 
   // A link that another simulator has taken since is left to it.
-  EXPECT_EQ(Shell(dir, "sh -c '" + sim + " --duration 1 & sleep 0.5; ln -sfn /dev/pts/x tty; wait $!'").status, 0);
+  EXPECT_EQ(
+      Shell(dir, "sh -c '" + sim + " --duration 1 & sleep 0.5; ln -sfn /dev/pts/x tty; wait $!'")
+          .status,
+      0);
   char target[32] = {};
   EXPECT_GT(::readlink((dir + "/tty").c_str(), target, sizeof target - 1), 0);
   EXPECT_STREQ(target, "/dev/pts/x");

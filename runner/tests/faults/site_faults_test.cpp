@@ -22,15 +22,20 @@ TEST(SiteFaultTest, FilesThatCannotBeASiteAreRefusedNamingTheFileAndWhy) {
   const struct {
     std::string file, text, message;
   } cases[] = {
-      {"deep.json", std::string(5000, '[') + std::string(5000, ']'), "(syntax): nested deeper than 64 levels"},
+      {"deep.json", std::string(5000, '[') + std::string(5000, ']'),
+       "(syntax): nested deeper than 64 levels"},
       {"big.json", good + std::string(2 << 20, ' '), "(file): is 2097"},
       {"fifo.json", "", "(file): is not a regular file"},
       {"/dev/zero", "", "(file): is not a regular file"},
       {"missing.json", "", "(file): cannot be read: No such file or directory"},
-      {"control.json", SiteWith("p", "A\\u001b[2J", "temperature"), "devices[0].name: must be printable UTF-8 text (no control characters), got \"A\\x1B[2J\""},
-      {"latin1.json", SiteWith("p\xe9", "A", "temperature"), "ports[0].name: must be printable UTF-8 text (no control characters), got \"p\\xE9\""},
-      {"typo.json", SiteWith("p", "A", "tempreature"), "devices[0].limits[0].name: is no value a device answers: \"tempreature\""},
-      {"pattern.json", SiteWith("p", "A", "cell_*"), "devices[0].limits[0].name: matches no value a device answers"},
+      {"control.json", SiteWith("p", "A\\u001b[2J", "temperature"),
+       "devices[0].name: must be printable UTF-8 text (no control characters), got \"A\\x1B[2J\""},
+      {"latin1.json", SiteWith("p\xe9", "A", "temperature"),
+       "ports[0].name: must be printable UTF-8 text (no control characters), got \"p\\xE9\""},
+      {"typo.json", SiteWith("p", "A", "tempreature"),
+       "devices[0].limits[0].name: is no value a device answers: \"tempreature\""},
+      {"pattern.json", SiteWith("p", "A", "cell_*"),
+       "devices[0].limits[0].name: matches no value a device answers"},
   };
   ASSERT_EQ(::mkfifo((dir + "/fifo.json").c_str(), 0644), 0);
   for (const auto& c : cases) {
@@ -46,7 +51,8 @@ TEST(SiteFaultTest, FilesThatCannotBeASiteAreRefusedNamingTheFileAndWhy) {
     }
   }
   faults::WriteText(dir + "/site.json", good);
-  EXPECT_EQ(LoadSiteFile(dir + "/site.json").ports[0].path, dir + "/ttyUSB0") << "from the file's folder";
+  EXPECT_EQ(LoadSiteFile(dir + "/site.json").ports[0].path, dir + "/ttyUSB0")
+      << "from the file's folder";
 }
 
 }  // namespace

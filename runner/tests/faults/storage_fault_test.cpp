@@ -4,9 +4,7 @@
 // and a night when clocks go back. The host runs in-process with the real
 // plug-in over pseudo-terminals and a manual host clock; the disk faults
 // come from a SQLite VFS that fails on demand.
-#include <gtest/gtest.h>
 #include <pwd.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,15 +20,17 @@
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "fault_vfs.h"
+#include "runner/cli/run_command.h"
 #include "runner/history/battery_record.h"
-#include "runner/site/demo_site.h"
 #include "runner/history/history_command.h"
 #include "runner/lines/host.h"
+#include "runner/site/demo_site.h"
 #include "runner/view/json_report.h"
 #include "runner/view/live_view.h"
-#include "runner/cli/run_command.h"
 #include "sim_line.h"
 
 namespace runner {
@@ -295,10 +295,9 @@ TEST_F(StorageFaultTest, HistoryReadsACopyOnReadOnlyMediaAndNeverCreatesAFile) {
     std::ostringstream none_err;
     const int missing = RunHistory({dir_ + "/histroy.db", 1, "", "", "-", false}, out, none_err);
     const std::string text = out.str();
-    const bool ok = rc == 0 && std::count(text.begin(), text.end(), '\n') == 4 &&
-                    missing == 1 &&
-                    none_err.str().find(dir_ + "/histroy.db: no such history database") !=
-                        std::string::npos;
+    const bool ok =
+        rc == 0 && std::count(text.begin(), text.end(), '\n') == 4 && missing == 1 &&
+        none_err.str().find(dir_ + "/histroy.db: no such history database") != std::string::npos;
     return ok ? 0 : 10 + rc;
   });
   EXPECT_EQ(status, 0) << "three rows and the header, as a reader who cannot write there";
@@ -323,7 +322,8 @@ TEST_F(StorageFaultTest, RowsOfAHourThatRepeatsSortByTheirInstant) {
     std::int64_t utc;
     int offset;
   };
-  const Stamp stamps[] = {  // in the order they happened
+  const Stamp stamps[] = {
+      // in the order they happened
       {"2026-10-25 02:40:00", night + 160 * 60, 7200},  // 00:40 UTC
       {"2026-10-25 02:10:00", night + 190 * 60, 3600},  // 01:10 UTC
       {"2026-10-25 02:50:00", night + 230 * 60, 3600},  // 01:50 UTC
@@ -346,8 +346,9 @@ TEST_F(StorageFaultTest, RowsOfAHourThatRepeatsSortByTheirInstant) {
     }
   }
   std::ostringstream out, err;
-  ASSERT_EQ(RunHistory({Db(), 1, "2026-10-25 02:00:00", "2026-10-25 02:59:59", "-", false}, out,
-                       err), 0) << err.str();
+  ASSERT_EQ(
+      RunHistory({Db(), 1, "2026-10-25 02:00:00", "2026-10-25 02:59:59", "-", false}, out, err), 0)
+      << err.str();
   std::vector<std::string> times;
   std::istringstream lines(out.str());
   for (std::string line; std::getline(lines, line);) times.push_back(line.substr(0, 19));

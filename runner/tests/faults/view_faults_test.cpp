@@ -1,10 +1,10 @@
 // What a person sees when much goes wrong at once: four monitors with
 // thirty alarms, on a standard terminal and on narrow ones.
-#include <gtest/gtest.h>
-
 #include <cctype>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "runner/view/live_view.h"
 
@@ -22,7 +22,8 @@ HostView FourMonitorsThirtyAlarms() {
     view.devices.push_back(d);
   }
   AlarmBook book(LimitTable({{"battery_*_value", 12.0f, 14.4f, 0.1f}}));
-  for (int k = 0; k < 30; ++k) book.Check("battery_" + std::to_string(k) + "_value", "", 11.0f, k + 1);
+  for (int k = 0; k < 30; ++k)
+    book.Check("battery_" + std::to_string(k) + "_value", "", 11.0f, k + 1);
   view.devices[0].alarms = book.Active();
   view.events = {"alarm raised: string-A ..."};
   return view;
@@ -50,7 +51,8 @@ std::vector<std::pair<std::string, int>> Visible(const std::string& frame) {
 TEST(LiveViewFaultTest, EveryDeviceStaysInSightAndNoLineWraps) {
   for (const auto& [width, height] : {std::pair{80, 24}, {50, 0}, {33, 12}, {20, 0}}) {
     SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
-    const auto lines = Visible(RenderView(FourMonitorsThirtyAlarms(), {width, height, true, 20, "site"}));
+    const auto lines =
+        Visible(RenderView(FourMonitorsThirtyAlarms(), {width, height, true, 20, "site"}));
     std::string all;
     for (const auto& [text, columns] : lines) {
       EXPECT_LE(columns, width) << text;
@@ -63,7 +65,8 @@ TEST(LiveViewFaultTest, EveryDeviceStaysInSightAndNoLineWraps) {
     EXPECT_NE(all.find("more"), std::string::npos) << "the alarms left out are counted\n" << all;
   }
   const auto lines = Visible(RenderView(FourMonitorsThirtyAlarms(), {80, 24, true, 20, "site"}));
-  EXPECT_NE(lines[3].first.find("(battery_2_value)"), std::string::npos) << "cell order, not text order";
+  EXPECT_NE(lines[3].first.find("(battery_2_value)"), std::string::npos)
+      << "cell order, not text order";
 }
 
 }  // namespace

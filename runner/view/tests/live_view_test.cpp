@@ -1,9 +1,5 @@
 #include "runner/view/live_view.h"
 
-#include <gtest/gtest.h>
-
-#include <json/reader.h>
-
 #include <algorithm>
 #include <cctype>
 #include <memory>
@@ -11,6 +7,8 @@
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <gtest/gtest.h>
+#include <json/reader.h>
 
 #include "runner/view/json_report.h"
 
@@ -49,11 +47,11 @@ HostView TwoCellView(DataState state) {
 
 TEST(LiveViewTest, ShowsCellsByTheirStringNumbersWithExtremesLinkAndAlarms) {
   const std::string screen = RenderView(TwoCellView(DataState::kFresh), {80, 0, false, 20, "demo"});
-  for (const char* part : {"round 12/20  1 alarm", "string-B  id 2  demo-bus  ok  age 0 s\n",
-                           "\n  rounds 12  re-sends 2  rejected 0", " 31 13.31 ", " 32 11.60 ",
-                           "min #32 11.600  max #31 13.310  spread 1.710", "795.90 V  -5.00 A",
-                           "string-B 第32节电池 (battery_1_value) low 11.600 < 12.000",
-                           "alarm raised: string-B"}) {
+  for (const char* part :
+       {"round 12/20  1 alarm", "string-B  id 2  demo-bus  ok  age 0 s\n",
+        "\n  rounds 12  re-sends 2  rejected 0", " 31 13.31 ", " 32 11.60 ",
+        "min #32 11.600  max #31 13.310  spread 1.710", "795.90 V  -5.00 A",
+        "string-B 第32节电池 (battery_1_value) low 11.600 < 12.000", "alarm raised: string-B"}) {
     SCOPED_TRACE(part);
     EXPECT_NE(screen.find(part), std::string::npos) << screen;
   }
@@ -85,7 +83,8 @@ TEST(LiveViewTest, ATerminalFrameNeverScrollsNorWraps) {
   HostView view = TwoCellView(DataState::kFresh);
   view.events = {std::string(100, 'x'), "第32节电池 第32节电池 第32节电池 第32节电池 第32节电池"};
   const std::string tall = RenderView(view, {40, 0, true, 0, ""});
-  ASSERT_GT(std::count(tall.begin(), tall.end(), '\n'), 9) << "the case needs a frame taller than the terminal";
+  ASSERT_GT(std::count(tall.begin(), tall.end(), '\n'), 9)
+      << "the case needs a frame taller than the terminal";
   const std::string frame = RenderView(view, {40, 10, true, 0, ""});
   EXPECT_EQ(std::count(frame.begin(), frame.end(), '\n'), 9) << "one line short of the bottom";
 
@@ -102,12 +101,9 @@ TEST(LiveViewTest, BarsGrowWithTheVoltageAndStayInsideTheirWidth) {
     std::string bar;
   };
   const Case cases[] = {
-      {"at the bottom", 10.0f, ""},
-      {"below the bottom", 2.0f, ""},
-      {"half way", 12.5f, "████"},
-      {"one eighth more", 12.5f + 5.0f / 64, "████▏"},
-      {"full", 15.0f, "████████"},
-      {"beyond the top", 99.0f, "████████"},
+      {"at the bottom", 10.0f, ""}, {"below the bottom", 2.0f, ""},
+      {"half way", 12.5f, "████"},  {"one eighth more", 12.5f + 5.0f / 64, "████▏"},
+      {"full", 15.0f, "████████"},  {"beyond the top", 99.0f, "████████"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -36,9 +36,9 @@
 // Numbers may also be given as strings. Unknown keys are errors. Every
 // error is a ConfigError whose message starts with the key's dotted path.
 
-#include <json/value.h>
-
 #include <string>
+
+#include <json/value.h>
 
 #include "sim/bus.h"
 #include "sim/faults.h"
