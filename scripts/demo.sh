@@ -11,5 +11,5 @@ scripts/install-deps.sh
 build=${BUILD_DIR:-build}
 cmake --preset default -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target qorv-host halvex_30
-exec "$build/runner/qorv-host" demo --rounds 20 \
+exec "$build/runner/cli/qorv-host" demo --rounds 20 \
   --db "$build/qorv-demo.db" --log "$build/qorv-demo.log" "$@"

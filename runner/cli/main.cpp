@@ -133,6 +133,9 @@ std::string ConflictOf(const CLI::App& app, const CLI::App* tool, const std::str
 
 int main(int argc, char** argv) {
   CLI::App app{kAbout, "qorv-host"};
+  // An option given twice takes its last value, so a wrapper script's
+  // defaults can be overridden by the arguments it passes on.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   CommonOptions main_options;
   std::string site_path;
   app.add_option("site", site_path, "site file (JSON, see docs/reference-host.md)");
