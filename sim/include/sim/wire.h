@@ -10,6 +10,11 @@
 // Both checksums are the 8-bit wrapping sum of every byte after the start
 // bytes (address and payload), taken modulo 254, so 0xFE and 0xFF never
 // appear as a checksum.
+//
+// This codec is written apart from the plug-in's on purpose and shares no
+// code with battery/: it is the oracle the plug-in is checked against (the
+// agreement rig and the soak compare every published value with what this
+// side encoded), so a mistake copied into both would go unseen.
 
 #include <array>
 #include <cstddef>
