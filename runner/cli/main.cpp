@@ -1,5 +1,5 @@
 // qorv-host: the reference host. Runs a site file, the built-in demo, or
-// one of the tools (history, replay).
+// one of the tools (history, replay, scan).
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "runner/cli/run_command.h"
+#include "runner/cli/scan_options.h"
 #include "runner/history/history_command.h"
 #include "runner/site/demo_site.h"
 #include "runner/site/site.h"
@@ -163,9 +164,12 @@ int main(int argc, char** argv) {
   replay->footer("Scenario format: docs/replay.md.");
 #endif
 
+  runner::scan::ScanOptions scan_options;
+  CLI::App* scan = runner::AddScanCommand(app, scan_options);
+
   CLI11_PARSE(app, argc, argv);
 
-  const CLI::App* tool = history->parsed() ? history : nullptr;
+  const CLI::App* tool = history->parsed() ? history : scan->parsed() ? scan : nullptr;
 #ifdef QORV_HOST_HAVE_REPLAY
   if (replay->parsed()) tool = replay;
 #endif
@@ -177,6 +181,10 @@ int main(int argc, char** argv) {
 
   try {
     if (history->parsed()) return RunHistoryCommand(history_command);
+    if (scan->parsed()) {
+      scan_options.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
+      return runner::scan::RunScan(scan_options, std::cout, std::cerr);
+    }
 #ifdef QORV_HOST_HAVE_REPLAY
     if (replay->parsed()) return runner::replay::RunReplay(replay_options, std::cout, std::cerr);
 #endif
