@@ -54,6 +54,8 @@ void CheckOptions(const ScanOptions& o) {
 // time, not after.
 void CheckWritable(const std::string& path) {
   if (path.empty()) return;
+  if (std::filesystem::is_directory(path))
+    throw UsageError("--site " + path + ": is a folder, not a file");
   const std::size_t slash = path.rfind('/');
   const std::string dir =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));

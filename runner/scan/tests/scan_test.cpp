@@ -165,6 +165,7 @@ TEST_F(ScanTest, BadInputIsNamedAndFails) {
       {"range of the preamble only", [](ScanOptions& o) { o.from = o.to = 126; }, "0xFE"},
       {"site in a missing folder", [](ScanOptions& o) { o.site = "/no/such/dir/site.json"; },
        "/no/such/dir/site.json"},
+      {"site is a folder", [&](ScanOptions& o) { o.site = dir_; }, dir_ + ": is a folder"},
       {"sim file missing", [](ScanOptions& o) { o.port = "sim:/no/such/bus.json"; },
        "sim:/no/such/bus.json"},
       {"sim file with a wrong key", [&](ScanOptions& o) { o.port = "sim:" + bad_sim; }, "cels"},
