@@ -41,7 +41,6 @@ AddressProbe::AddressProbe(const qorv::PluginLibrary& plugin, SerialPort& port,
     : plugin_(plugin),
       port_(port),
       reply_timeout_(reply_timeout),
-      longest_reply_(ReplyDuration(19200)),
       config_(std::move(config)),
       controller_(std::make_shared<ProbeController>(port)) {}
 

@@ -58,7 +58,7 @@ class AddressProbe {
   const qorv::PluginLibrary& plugin_;
   SerialPort& port_;
   std::chrono::milliseconds reply_timeout_;
-  std::chrono::milliseconds longest_reply_;
+  std::chrono::milliseconds longest_reply_{0};  // at the line speed of the device polled
   Json::Value config_;
   std::shared_ptr<ProbeController> controller_;
 };
