@@ -68,7 +68,7 @@ TEST_F(ScanTest, FindsEveryAnsweringMonitorAndNothingElseAndItsSiteRuns) {
   const std::string bus = WriteFile("bus.json", kLine);
   ScanOptions o = Options("sim:" + bus);
   o.tries = 2;
-  o.timeout_ms = 15;
+  o.timeout_ms = 20;
   o.json = true;
   o.site = dir_ + "/site.json";
   ASSERT_EQ(Scan(o), 0) << err_;
