@@ -94,10 +94,10 @@ std::string RowTable(const HistoryRow& row, const CellSpan& span) {
     return Num(static_cast<double>(volts(k))) + " #" + std::to_string(span.first + k);
   };
   const std::optional<StringHealth> h = HealthOf(row, span);
-  const std::string health =
-      h ? Num(h->sigma_mv, "%4.0f") + "  #" + std::to_string(h->Worst().number) + " " +
-              SignedMillivolts(h->Worst().deviation_mv)
-        : std::string("  --  --");
+  const std::string health = h ? Num(h->sigma_mv, "%4.0f") + "  #" +
+                                     std::to_string(h->Worst().number) + " " +
+                                     SignedMillivolts(h->Worst().deviation_mv)
+                               : std::string("  --  --");
   char text[200];
   std::snprintf(text, sizeof text, "%-19s  %-8s  %9.2f  %8.2f  %6.2f  %-12s  %-12s  %s",
                 row.time.c_str(), row.reason.c_str(), static_cast<double>(row.record.group_voltage),

@@ -55,7 +55,7 @@ struct DeviceView {
   std::optional<StringHealth> health;  // over the same cells as the extremes
   std::optional<long> age_s;  // since the last record was published, host clock
   LinkCounters link;
-  std::vector<ActiveAlarm> alarms;  // the limits' alarms, then the health alarms
+  std::vector<ActiveAlarm> alarms;    // the limits' alarms, then the health alarms
   const Limit* cell_limit = nullptr;  // the limit of cell 0, for scaling bars
 
   std::optional<float> Spread() const;

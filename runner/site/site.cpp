@@ -118,8 +118,9 @@ int BlockVolts(const Json::Value& config) {
   constexpr int kSixVoltBlock = 6, kTwelveVoltBlock = 12;
   if (!config.isObject() || !config["appSetting"].isObject()) return kTwelveVoltBlock;
   const Json::Value& type = config["appSetting"]["battery_type"];
-  const bool six = type.isNumeric() ? static_cast<int>(type.asDouble()) == kSixVoltBlock
-                   : type.isString() && std::atoi(type.asString().c_str()) == kSixVoltBlock;
+  const bool six = type.isNumeric()
+                       ? static_cast<int>(type.asDouble()) == kSixVoltBlock
+                       : type.isString() && std::atoi(type.asString().c_str()) == kSixVoltBlock;
   return six ? kSixVoltBlock : kTwelveVoltBlock;
 }
 
@@ -128,8 +129,10 @@ int BlockVolts(const Json::Value& config) {
 HealthLevels ReadHealthLevels(const Fields& f, HealthLevels defaults) {
   constexpr double kMostMillivolts = 10000;
   HealthLevels levels;
-  if (auto w = f.OptionalNumber("warning", 1, kMostMillivolts)) levels.warning_mv = static_cast<float>(*w);
-  if (auto c = f.OptionalNumber("critical", 1, kMostMillivolts)) levels.critical_mv = static_cast<float>(*c);
+  if (auto w = f.OptionalNumber("warning", 1, kMostMillivolts))
+    levels.warning_mv = static_cast<float>(*w);
+  if (auto c = f.OptionalNumber("critical", 1, kMostMillivolts))
+    levels.critical_mv = static_cast<float>(*c);
   if (!levels.warning_mv && !levels.critical_mv) {
     levels.warning_mv = defaults.warning_mv;
     levels.critical_mv = defaults.critical_mv;
@@ -158,7 +161,8 @@ HealthLimits ReadHealth(const Fields& device, int block_volts) {
     }
   }
   if (f.Has("spread_mv")) {
-    const Fields sp(f.Get("spread_mv"), f.Where("spread_mv"), {"warning", "critical", "hysteresis"});
+    const Fields sp(f.Get("spread_mv"), f.Where("spread_mv"),
+                    {"warning", "critical", "hysteresis"});
     health.spread = ReadHealthLevels(sp, DefaultSpread(block_volts));
   }
   return health;
