@@ -4,8 +4,11 @@
 // its scripted events.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <set>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -366,6 +369,110 @@ TEST_F(HostE2eTest, TheDemoSitePollsBothMonitorsAtLineSpeed) {
   const double round_ms = a.link.counters().last_round.count() / 1000.0;
   EXPECT_GE(round_ms, 42.0);
   EXPECT_LT(round_ms, 1000.0);
+}
+
+
+// A string on float for an evening, then a week in which block 18 drifts
+// down 8 mV an hour until it crosses the 12.0 V floor, and recovers. The
+// health alarms must warn days before the floor, each level exactly once.
+TEST_F(HostE2eTest, AWeakBlockDriftingDownIsAlarmedLongBeforeItsFloor) {
+  sim::MonitorProfile profile = SteadyString(0x81, 13.3);
+  profile.cell_volts.clear();
+  for (int k = 0; k < 30; ++k) profile.cell_volts.push_back(13.3 + 0.01 * (k % 3 - 1));  // ±10 mV
+  profile.cell_volts[17] = 13.3;
+  profile.noise_sigma_mv = 5.0;
+  constexpr double kHour = 3600, kDriftStart = 4 * kHour, kDriftEnd = kDriftStart + 168 * kHour;
+  sim::Event drift;
+  drift.kind = sim::Event::Kind::kCellDrift;
+  drift.cell = 17;  // block 18, resting at 13.30 V
+  drift.at_s = kDriftStart;
+  drift.value = -8.0;  // mV an hour
+  drift.for_s = kDriftEnd - kDriftStart;
+  drift.recover_s = 12 * kHour;
+  profile.events = {drift};
+  SimLine line({profile});
+  // Rounds take 50 ms of real time; the clocks move by the phase's step.
+  const std::string site = R"({"poll_period_s": 0.05, "reply_timeout_ms": 45, "history_db": ")" +
+                           Db() + R"(", "ports": [)" + Port("rs485", line.Path()) + R"(],
+      "devices": [{"name": "A", "data_id": 1, "address": 1, "port": "rs485",
+        "limits": [{"name": "battery_*_value", "low": 12.0, "hysteresis": 0.1}],
+        "health": {"deviation_mv": {}, "spread_mv": {}}}]})";  // 12 V defaults
+  Start(ParseSite(ParseSiteJson(site, "test site"), "test site", ""));
+
+  double t = 0;
+  double healthy_worst_mv = 0, healthy_spread_mv = 0, others_mv = 0;
+  int healthy_rounds = 0;
+  auto phase = [&](double step_s, double until_s, bool healthy) {
+    while (t < until_s) {
+      t += step_s;
+      line.SetTime(t);
+      clock_.Advance(static_cast<long>(step_s));
+      Rounds(1);
+      const std::optional<StringHealth> h = ViewOf("A").health;
+      if (!h) continue;
+      // The weak block drags the mean down: the others stand above it.
+      for (const CellDeviation& d : h->deviations)
+        if (d.number != 18) others_mv = std::max(others_mv, std::fabs(d.deviation_mv));
+      if (!healthy) continue;
+      ++healthy_rounds;
+      healthy_worst_mv = std::max(healthy_worst_mv, std::fabs(h->Worst().deviation_mv));
+      healthy_spread_mv = std::max(healthy_spread_mv, h->spread_mv);
+    }
+  };
+  Rounds(1);
+  phase(300, kDriftStart, true);                   // 4 h on float, a round every 5 min
+  phase(1800, kDriftStart + 24 * kHour, false);    // the warning and the critical level
+  const DeviceView critical = ViewOf("A");
+  phase(4 * kHour, kDriftEnd, false);              // on towards the floor
+  phase(1 * kHour, kDriftEnd + 14 * kHour, false);  // recovery
+
+  EXPECT_EQ(healthy_rounds, 48);
+  EXPECT_LT(healthy_worst_mv, 40.0) << "σ 5 mV of noise on blocks ±10 mV apart";
+  EXPECT_LT(healthy_spread_mv, 80.0);
+  ASSERT_TRUE(critical.health);
+  EXPECT_EQ(critical.health->Worst().number, 18);
+  EXPECT_LT(critical.health->Worst().deviation_mv, -150.0);
+
+  // Every change from the alarm table, with the hours since the drift began.
+  std::int64_t first_row_utc = 0;
+  std::set<std::int64_t> rows;
+  host_->history()->ForEachRow(1, {}, [&](const HistoryRow& row) {
+    if (row.reason == "first") first_row_utc = row.utc;
+    rows.insert(row.utc);
+  });
+  std::map<std::string, std::vector<double>> hours;
+  std::set<std::int64_t> change_rounds;
+  std::string order;
+  host_->history()->ForEachAlarm(1, {}, [&](const AlarmRow& a) {
+    const std::string what = std::string(a.change.raised ? "+" : "-") + a.change.name + " " +
+                             AlarmKindName(a.change.kind);
+    hours[what].push_back((static_cast<double>(a.utc - first_row_utc) - kDriftStart) / kHour);
+    change_rounds.insert(a.utc);
+    order += what + ", ";
+  });
+  SCOPED_TRACE(order);
+  for (const char* what : {"deviation_mv warning", "deviation_mv critical", "spread_mv warning",
+                           "spread_mv critical", "battery_17_value low"}) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(hours["+" + std::string(what)].size(), 1u) << "raised exactly once";
+    ASSERT_EQ(hours["-" + std::string(what)].size(), 1u) << "cleared exactly once";
+    EXPECT_LT(hours["+" + std::string(what)][0], hours["-" + std::string(what)][0]);
+  }
+  const double warned = hours["+deviation_mv warning"][0];
+  const double floor = hours["+battery_17_value low"][0];
+  EXPECT_GT(warned, 0.0) << "nothing before the drift";
+  EXPECT_LT(warned, hours["+deviation_mv critical"][0]);
+  EXPECT_LT(hours["-deviation_mv critical"][0], hours["-deviation_mv warning"][0]);
+  std::printf("healthy: %d rounds, worst %.1f mV, spread %.1f mV; the other blocks at most %.1f mV "
+              "off the mean\n",
+              healthy_rounds, healthy_worst_mv, healthy_spread_mv, others_mv);
+  std::printf("deviation warning %.1f h into the drift, critical %.1f h, spread warning %.1f h, "
+              "12.0 V floor %.1f h: warned %.1f h (%.1f days) before the floor\n",
+              warned, hours["+deviation_mv critical"][0], hours["+spread_mv warning"][0], floor,
+              floor - warned, (floor - warned) / 24);
+  EXPECT_GT(floor - warned, 140.0) << "days of warning at 8 mV an hour";
+  for (std::int64_t round : change_rounds)
+    EXPECT_EQ(rows.count(round), 1u) << "each round that moved an alarm is kept: " << round;
 }
 
 }  // namespace
