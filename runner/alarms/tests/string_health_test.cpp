@@ -1,3 +1,5 @@
+#include "runner/alarms/string_health.h"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -5,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "runner/alarms/health_alarms.h"
-#include "runner/alarms/string_health.h"
 
 namespace runner {
 namespace {
@@ -21,13 +22,25 @@ TEST(StringHealthTest, MeanPopulationSigmaSpreadAndDeviationsOverTheReadingsOnly
   const Case cases[] = {
       {"one block low: population sigma, not sample",
        {{1, 13.30f}, {2, 13.30f}, {3, 13.30f}, {4, 13.18f}},
-       13.27, 51.9615, 120.0, 4, -90.0},
+       13.27,
+       51.9615,
+       120.0,
+       4,
+       -90.0},
       {"empty slots and unreadable blocks are no cells",
        {{31, 13.30f}, {32, 0.0f}, {33, 13.20f}, {34, NAN}, {35, -1.0f}},
-       13.25, 50.0, 100.0, 31, 50.0},
+       13.25,
+       50.0,
+       100.0,
+       31,
+       50.0},
       {"the first of two equally far blocks is the worst",
        {{18, 6.70f}, {19, 6.80f}},
-       6.75, 50.0, 100.0, 18, -50.0},
+       6.75,
+       50.0,
+       100.0,
+       18,
+       -50.0},
       {"one block alone is its own mean", {{5, 12.9f}}, 12.9, 0.0, 0.0, 5, 0.0},
   };
   for (const Case& c : cases) {
@@ -134,8 +147,8 @@ TEST(HealthAlarmsTest, TextsNameTheCellTheSignedDeviationAndSigma) {
   EXPECT_FLOAT_EQ(changes[1].limit, 60.0f);
   EXPECT_EQ(changes[2].kind, AlarmKind::kCritical);
   // A string numbered from 31: block 48 is the device's cell 17, point 18.
-  HealthAlarms second(HealthLimits{HealthLevels{60.0f, std::nullopt, 10.0f}, "battery_17_value",
-                                   std::nullopt});
+  HealthAlarms second(
+      HealthLimits{HealthLevels{60.0f, std::nullopt, 10.0f}, "battery_17_value", std::nullopt});
   StringHealth h = OneBlockOff(-80);
   for (CellDeviation& d : h.deviations) d.number += 30;
   const std::vector<AlarmChange> b = second.Check(h, 31);
