@@ -119,14 +119,9 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
          r["devices"][0]["health"]["deviation_mv"]["critical"] = 100;
        },
        "devices[0].health.deviation_mv.warning", "below \"critical\""},
-      {"health hysteresis that never clears",
-       [](Json::Value& r) { r["devices"][0]["health"]["spread_mv"]["hysteresis"] = 200; },
-       "devices[0].health.spread_mv.hysteresis", "never clears"},
       {"health cells naming no cell",
        [](Json::Value& r) { r["devices"][0]["health"]["deviation_mv"]["cells"] = "cell_*"; },
        "devices[0].health.deviation_mv.cells", "matches no value"},
-      {"unknown health limit", [](Json::Value& r) { r["devices"][0]["health"]["sigma_mv"] = 1; },
-       "devices[0].health.sigma_mv", "unknown key"},
       {"configuration that is not an object", [](Json::Value& r) { r["devices"][0]["config"] = 5; },
        "devices[0].config", "must be an object"},
       {"save interval the io-control cannot carry",
@@ -164,28 +159,6 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
           << e.what();
     }
   }
-}
-
-TEST(SiteTest, HealthLimitsWithoutLevelsTakeTheDefaultsOfTheDevicesBlocks) {
-  Json::Value root = GoodRoot();
-  root["devices"][0]["health"]["deviation_mv"] = Json::objectValue;
-  root["devices"][1]["config"]["appSetting"]["battery_type"] = "6";
-  root["devices"][1]["health"]["deviation_mv"]["hysteresis"] = 5;
-  root["devices"][1]["health"]["spread_mv"]["critical"] = 180;
-  const Site site = ParseSite(root, "site.json", "");
-  const HealthLimits& twelve = site.devices[0].health;
-  ASSERT_TRUE(twelve.deviation);
-  EXPECT_EQ(twelve.deviation->warning_mv, 80.0f);
-  EXPECT_EQ(twelve.deviation->critical_mv, 150.0f);
-  EXPECT_EQ(twelve.deviation->hysteresis_mv, 15.0f);
-  EXPECT_FALSE(twelve.spread) << "none on unless configured";
-  const HealthLimits& six = site.devices[1].health;
-  EXPECT_EQ(six.deviation->warning_mv, 40.0f);
-  EXPECT_EQ(six.deviation->hysteresis_mv, 5.0f);
-  EXPECT_FALSE(six.spread->warning_mv) << "a level given alone is the only one";
-  EXPECT_EQ(six.spread->critical_mv, 180.0f);
-  EXPECT_EQ(six.spread->hysteresis_mv, 10.0f);
-  EXPECT_TRUE(site.devices[2].health.empty());
 }
 
 // Peer lists as {data id: [peers]}, over devices 1..4 on one line.
