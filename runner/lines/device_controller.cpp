@@ -26,9 +26,8 @@ std::string DescribeAlarm(const std::string& device, const AlarmChange& c) {
            std::to_string(std::lround(c.limit)) + " mV";
   const bool low = c.kind == AlarmKind::kLow;
   const std::string relation = c.raised ? (low ? " < " : " > ") : (low ? " >= " : " <= ");
-  return std::string(c.raised ? "alarm raised: " : "alarm cleared: ") + device + " " + c.text +
-         " (" + c.name + ", point " + std::to_string(c.point) + ") " + AlarmKindName(c.kind) + " " +
-         Volts(c.value) + relation + Volts(c.limit);
+  return event + device + " " + c.text + " (" + c.name + ", point " + std::to_string(c.point) +
+         ") " + AlarmKindName(c.kind) + " " + Volts(c.value) + relation + Volts(c.limit);
 }
 
 DeviceController::DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,

@@ -53,7 +53,7 @@ struct DeviceView {
   std::optional<CellExtreme> min_cell;
   std::optional<CellExtreme> max_cell;
   std::optional<StringHealth> health;  // over the same cells as the extremes
-  std::optional<long> age_s;  // since the last record was published, host clock
+  std::optional<long> age_s;           // since the last record was published, host clock
   LinkCounters link;
   std::vector<ActiveAlarm> alarms;    // the limits' alarms, then the health alarms
   const Limit* cell_limit = nullptr;  // the limit of cell 0, for scaling bars

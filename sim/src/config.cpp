@@ -16,15 +16,14 @@ namespace {
 using KeySet = std::set<std::string>;
 
 const KeySet kProfileKeys = {
-    "address",       "device_address", "cells",          "cell_type",
-    "cell_volts",    "drift_volts",    "drift_period_s", "noise_volts",
-    "group_scale",   "group_volts",    "current_amps",   "current_encoding",
-    "temperature_c", "spare_reading",  "faults",         "events",
-    "noise_sigma_mv"};
+    "address",      "device_address",   "cells",         "cell_type",     "cell_volts",
+    "drift_volts",  "drift_period_s",   "noise_volts",   "group_scale",   "group_volts",
+    "current_amps", "current_encoding", "temperature_c", "spare_reading", "faults",
+    "events",       "noise_sigma_mv"};
 const KeySet kFaultSettingKeys = {"noise_max_bytes",    "split_max_chunks", "split_gap_ms",
                                   "trailing_max_bytes", "delay_ms",         "silence_s"};
 const KeySet kBusKeys = {"seed", "pace"};
-const KeySet kEventKeys = {"type", "at_s",  "for_s",   "ramp_s",      "cell",
+const KeySet kEventKeys = {"type",  "at_s", "for_s",   "ramp_s",      "cell",
                            "volts", "amps", "celsius", "mv_per_hour", "recover_s"};
 
 constexpr uint8_t kDeviceAddressOffset = qorv::kBusAddressOffset;  // address 1 is 0x81 on the wire
@@ -305,9 +304,9 @@ Event ParseEvent(const Json::Value& object, CellType cell_type, const std::strin
   const KindKey* match = nullptr;
   for (const KindKey& kind : kinds) match = type == kind.type ? &kind : match;
   if (!match) {
-    throw ConfigError(reader.Where("type"),
-                      "must be cell_drop, cell_drift, current_step, temperature_rise or silence, got " +
-                          type);
+    throw ConfigError(
+        reader.Where("type"),
+        "must be cell_drop, cell_drift, current_step, temperature_rise or silence, got " + type);
   }
   Event event;
   event.kind = match->kind;
@@ -316,7 +315,8 @@ Event ParseEvent(const Json::Value& object, CellType cell_type, const std::strin
       throw ConfigError(reader.Where(key), "does not apply to " + type);
     }
   }
-  const bool on_cell = event.kind == Event::Kind::kCellDrop || event.kind == Event::Kind::kCellDrift;
+  const bool on_cell =
+      event.kind == Event::Kind::kCellDrop || event.kind == Event::Kind::kCellDrift;
   if (reader.Has("cell") && !on_cell) {
     throw ConfigError(reader.Where("cell"), "does not apply to " + type);
   }

@@ -19,7 +19,8 @@ void ValidateEvent(const Event& event, const MonitorProfile& profile, const std:
     throw ConfigError(Field(where, "for_s"), "a silence needs a length in seconds");
   }
   if (event.recover_s < 0) throw ConfigError(Field(where, "recover_s"), "must not be negative");
-  const bool on_cell = event.kind == Event::Kind::kCellDrop || event.kind == Event::Kind::kCellDrift;
+  const bool on_cell =
+      event.kind == Event::Kind::kCellDrop || event.kind == Event::Kind::kCellDrift;
   if (on_cell && (event.cell < 0 || event.cell >= profile.cells)) {
     throw ConfigError(Field(where, "cell"), "must name a block 0.." +
                                                 std::to_string(profile.cells - 1) + ", got " +
