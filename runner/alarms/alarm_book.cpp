@@ -64,7 +64,21 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a.size() - i < b.size() - j;
 }
 
-const char* AlarmKindName(AlarmKind kind) { return kind == AlarmKind::kLow ? "low" : "high"; }
+const char* AlarmKindName(AlarmKind kind) {
+  switch (kind) {
+    case AlarmKind::kLow: return "low";
+    case AlarmKind::kHigh: return "high";
+    case AlarmKind::kWarning: return "warning";
+    case AlarmKind::kCritical: return "critical";
+  }
+  return "?";
+}
+
+AlarmKind AlarmKindNamed(const std::string& name) {
+  for (AlarmKind kind : {AlarmKind::kHigh, AlarmKind::kWarning, AlarmKind::kCritical})
+    if (name == AlarmKindName(kind)) return kind;
+  return AlarmKind::kLow;
+}
 
 std::vector<AlarmChange> AlarmBook::Check(const std::string& name, const std::string& text,
                                           float value, int point) {

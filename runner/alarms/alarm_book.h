@@ -17,8 +17,12 @@
 
 namespace runner {
 
-enum class AlarmKind { kLow, kHigh };
-const char* AlarmKindName(AlarmKind kind);  // "low", "high"
+// Low and high: a value against its limits. Warning and critical: the
+// string's health against its levels (HealthAlarms).
+enum class AlarmKind { kLow, kHigh, kWarning, kCritical };
+const char* AlarmKindName(AlarmKind kind);  // "low", "high", "warning", "critical"
+// The kind named so; low for a name that is none.
+AlarmKind AlarmKindNamed(const std::string& name);
 
 // One state change of one value.
 struct AlarmChange {

@@ -12,6 +12,7 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include "runner/alarms/string_health.h"
 #include "runner/history/history_store.h"
 #include "runner/time/time_text.h"
 
@@ -49,12 +50,28 @@ CellSpan SpanOf(const std::optional<DeviceInfo>& info) {
   return span;
 }
 
+// The string's health, from the row's cells as the device has them.
+std::optional<StringHealth> HealthOf(const HistoryRow& row, const CellSpan& span) {
+  return HealthOfCells(row.record.cells.data(), span.count, span.first);
+}
+
 std::string RowCsvHeader(const CellSpan& span) {
   std::string header = "time,data_id,reason";
   // Columns keep the database's names, cell_1 for the device's cell 0, so
   // that scripts read every device's export alike.
   for (int k = 0; k < span.count; ++k) header += ",cell_" + std::to_string(k + 1);
-  return header + ",group_voltage,group_current,temperature";
+  return header +
+         ",group_voltage,group_current,temperature,mean,sigma_mv,spread_mv,worst_cell,"
+         "worst_deviation_mv";
+}
+
+// Empty fields when no cell has a reading. The worst cell is numbered as
+// in the whole string.
+std::string HealthCsv(const std::optional<StringHealth>& h) {
+  if (!h) return ",,,,,";
+  return "," + Num(h->mean_v, "%.4f") + "," + Num(h->sigma_mv, "%.1f") + "," +
+         Num(h->spread_mv, "%.0f") + "," + std::to_string(h->Worst().number) + "," +
+         Num(h->Worst().deviation_mv, "%.1f");
 }
 
 std::string RowCsv(const HistoryRow& row, const CellSpan& span) {
@@ -63,7 +80,7 @@ std::string RowCsv(const HistoryRow& row, const CellSpan& span) {
     line += "," + Num(static_cast<double>(row.record.cells[static_cast<std::size_t>(k)]));
   return line + "," + Num(static_cast<double>(row.record.group_voltage)) + "," +
          Num(static_cast<double>(row.record.group_current)) + "," +
-         Num(static_cast<double>(row.record.temperature));
+         Num(static_cast<double>(row.record.temperature)) + HealthCsv(HealthOf(row, span));
 }
 
 std::string RowTable(const HistoryRow& row, const CellSpan& span) {
@@ -76,11 +93,17 @@ std::string RowTable(const HistoryRow& row, const CellSpan& span) {
   const auto cell = [&](int k) {
     return Num(static_cast<double>(volts(k))) + " #" + std::to_string(span.first + k);
   };
-  char text[160];
-  std::snprintf(text, sizeof text, "%-19s  %-8s  %9.2f  %8.2f  %6.2f  %-12s  %-12s",
+  const std::optional<StringHealth> h = HealthOf(row, span);
+  const std::string health = h ? Num(h->sigma_mv, "%4.0f") + "  #" +
+                                     std::to_string(h->Worst().number) + " " +
+                                     SignedMillivolts(h->Worst().deviation_mv)
+                               : std::string("  --  --");
+  char text[200];
+  std::snprintf(text, sizeof text, "%-19s  %-8s  %9.2f  %8.2f  %6.2f  %-12s  %-12s  %s",
                 row.time.c_str(), row.reason.c_str(), static_cast<double>(row.record.group_voltage),
                 static_cast<double>(row.record.group_current),
-                static_cast<double>(row.record.temperature), cell(lo).c_str(), cell(hi).c_str());
+                static_cast<double>(row.record.temperature), cell(lo).c_str(), cell(hi).c_str(),
+                health.c_str());
   return text;
 }
 
@@ -92,6 +115,11 @@ std::string AlarmCsv(const AlarmRow& a) {
 }
 
 std::string AlarmTable(const AlarmRow& a) {
+  if (a.change.kind == AlarmKind::kWarning || a.change.kind == AlarmKind::kCritical)
+    return a.time + "  " + (a.change.raised ? "raised " : "cleared") + "  " + a.device + " " +
+           a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) +
+           ") " + AlarmKindName(a.change.kind) + " limit " +
+           Num(static_cast<double>(a.change.limit), "%.0f") + " mV";
   return a.time + "  " + (a.change.raised ? "raised " : "cleared") + "  " + a.device + " " +
          a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) + ") " +
          AlarmKindName(a.change.kind) + " " + Num(static_cast<double>(a.change.value)) + " limit " +
@@ -171,7 +199,7 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
       const CellSpan span = SpanOf(device);
       *sink << (csv ? RowCsvHeader(span)
                     : "time                 reason    group (V)  current   temp   min cell      "
-                      "max cell")
+                      "max cell      σ mV  worst")
             << "\n";
       rows = store->ForEachRow(o.data_id, range, [&](const HistoryRow& row) {
         *sink << (csv ? RowCsv(row, span) : RowTable(row, span)) << "\n";

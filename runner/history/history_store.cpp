@@ -447,7 +447,7 @@ std::size_t HistoryStore::ForEachAlarm(unsigned data_id, const TimeRange& range,
     row.change.name = s.Text(5);
     row.change.text = s.Text(6);
     row.change.point = static_cast<int>(s.Int(7));
-    row.change.kind = s.Text(8) == "high" ? AlarmKind::kHigh : AlarmKind::kLow;
+    row.change.kind = AlarmKindNamed(s.Text(8));
     row.change.raised = s.Text(9) == "raised";
     row.change.value = static_cast<float>(s.Real(10));
     row.change.limit = static_cast<float>(s.Real(11));

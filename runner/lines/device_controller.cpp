@@ -1,8 +1,11 @@
 #include "runner/lines/device_controller.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
+
+#include "runner/history/battery_record.h"
 
 namespace runner {
 namespace {
@@ -16,11 +19,15 @@ std::string Volts(float v) {
 }  // namespace
 
 std::string DescribeAlarm(const std::string& device, const AlarmChange& c) {
+  const std::string event = c.raised ? "alarm raised: " : "alarm cleared: ";
+  if (c.kind == AlarmKind::kWarning || c.kind == AlarmKind::kCritical)
+    return event + device + " " + c.text + " (" + c.name + ", point " + std::to_string(c.point) +
+           ") " + AlarmKindName(c.kind) + (c.raised ? " > " : " <= ") +
+           std::to_string(std::lround(c.limit)) + " mV";
   const bool low = c.kind == AlarmKind::kLow;
   const std::string relation = c.raised ? (low ? " < " : " > ") : (low ? " >= " : " <= ");
-  return std::string(c.raised ? "alarm raised: " : "alarm cleared: ") + device + " " + c.text +
-         " (" + c.name + ", point " + std::to_string(c.point) + ") " + AlarmKindName(c.kind) + " " +
-         Volts(c.value) + relation + Volts(c.limit);
+  return event + device + " " + c.text + " (" + c.name + ", point " + std::to_string(c.point) +
+         ") " + AlarmKindName(c.kind) + " " + Volts(c.value) + relation + Volts(c.limit);
 }
 
 DeviceController::DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
@@ -72,6 +79,21 @@ void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* dat
   slot->latest_at = clock_.LocalTime();
   slot->link.RoundPublished(std::chrono::steady_clock::now());
   ++published_;
+  CheckHealth(*slot);
+}
+
+// After the device's own checks and before its history: a health alarm that
+// moves keeps the round like any other alarm.
+void DeviceController::CheckHealth(DeviceSlot& slot) {
+  if (slot.health_alarms.limits().empty()) return;
+  const std::optional<BatteryRecord> record = DecodeRecord(*slot.latest);
+  if (!record) return;
+  const std::optional<StringHealth> health = HealthOfRecord(slot, record->cells.data());
+  if (!health) return;
+  for (const AlarmChange& change : slot.health_alarms.Check(*health, slot.first_cell_number)) {
+    slot.alarm_changed = true;
+    Announce(slot, change);
+  }
 }
 
 void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned char* data,

@@ -56,6 +56,7 @@ class DeviceController : public QorvController {
 
  private:
   void Announce(const DeviceSlot& slot, const AlarmChange& change);
+  void CheckHealth(DeviceSlot& slot);
 
   const HostClock& clock_;
   EventLog& events_;
@@ -67,7 +68,10 @@ class DeviceController : public QorvController {
   std::size_t published_ = 0;
 };
 
-// "alarm raised: B 第48节电池 (battery_17_value, point 18) low 11.500 < 12.000"
+// "alarm raised: B 第48节电池 (battery_17_value, point 18) low 11.500 < 12.000", or for
+// the string's health
+// "alarm raised: B 第48节电池 −112 mV from the mean (σ 13 mV) (deviation_mv, point 18)
+//  warning > 100 mV"
 std::string DescribeAlarm(const std::string& device, const AlarmChange& change);
 
 }  // namespace runner

@@ -44,6 +44,13 @@ std::vector<int> ConfiguredCells(const Json::Value& config, int cells_answered) 
   return cells;
 }
 
+std::optional<StringHealth> HealthOfRecord(const DeviceSlot& slot, const float* cells) {
+  std::vector<CellReading> readings;
+  for (const int k : slot.active_cells)
+    if (k >= 0 && k < kRecordCells) readings.push_back({slot.first_cell_number + k, cells[k]});
+  return ComputeHealth(readings);
+}
+
 int CellCountOf(const std::string& device_type) {
   return device_type == "halvex_30" ? kThirtyCellString : kRecordCells;
 }

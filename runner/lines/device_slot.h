@@ -11,6 +11,7 @@
 
 #include "host/qorv_spdevice.h"
 #include "runner/alarms/alarm_book.h"
+#include "runner/alarms/health_alarms.h"
 #include "runner/lines/link_watch.h"
 #include "runner/site/site.h"
 
@@ -28,11 +29,16 @@ struct DeviceSlot {
   int first_cell_number = 1;  // number of its cell 0 in the whole string
   LinkWatch link;
   AlarmBook alarms;
+  HealthAlarms health_alarms;
   bool alarm_changed = false;                        // an alarm moved in the round under way
   std::optional<bool> data_fresh;                    // at the last round report, once it had data
   std::optional<std::vector<unsigned char>> latest;  // last record published
   boost::posix_time::ptime latest_at;                // host time it was published
 };
+
+// The health of the slot's configured cells in a published record; empty
+// when none of them has a reading.
+std::optional<StringHealth> HealthOfRecord(const DeviceSlot& slot, const float* cells);
 
 // Cells a device type answers for.
 int CellCountOf(const std::string& device_type);

@@ -73,6 +73,7 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   auto slot = std::make_unique<DeviceSlot>();
   slot->settings = settings;
   slot->alarms = AlarmBook(settings.limits);
+  slot->health_alarms = HealthAlarms(settings.health);
   slot->first_cell_number = FirstCellNumber(settings.config);
   slot->device = plugin_->CreateDevice();
   Json::Value host_setting(Json::objectValue);

@@ -42,13 +42,16 @@ void FillFromRecord(const DeviceSlot& slot, DeviceView& view) {
 // Over the configured cells only: an empty slot reads 0 V and would be
 // every string's weakest cell.
 void FindExtremes(const std::vector<int>& active_cells, DeviceView& view) {
+  std::vector<CellReading> readings;
   for (const int cell : active_cells) {
     const auto k = static_cast<std::size_t>(cell);
     if (k >= view.cells.size() || !view.cells[k]) continue;
     const CellExtreme here{view.first_cell_number + static_cast<int>(k), *view.cells[k]};
     if (!view.min_cell || here.volts < view.min_cell->volts) view.min_cell = here;
     if (!view.max_cell || here.volts > view.max_cell->volts) view.max_cell = here;
+    readings.push_back({here.number, here.volts});
   }
+  view.health = ComputeHealth(readings);
 }
 
 }  // namespace
@@ -91,6 +94,7 @@ DeviceView Observe(const DeviceSlot& slot, const std::string& port, bool online,
   view.first_cell_number = slot.first_cell_number;
   view.link = slot.link.counters();
   view.alarms = slot.alarms.Active();
+  for (ActiveAlarm& a : slot.health_alarms.Active()) view.alarms.push_back(std::move(a));
   view.cell_limit = slot.alarms.limits().Find(CellName(0));
   if (slot.latest && !slot.latest_at.is_special())
     view.age_s = (now - slot.latest_at).total_seconds();

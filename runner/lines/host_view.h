@@ -13,6 +13,7 @@
 
 #include "host/device_contract.h"
 #include "runner/alarms/alarm_book.h"
+#include "runner/alarms/string_health.h"
 #include "runner/history/history_writer.h"
 #include "runner/lines/device_slot.h"
 #include "runner/lines/link_watch.h"
@@ -51,9 +52,10 @@ struct DeviceView {
   std::optional<float> temperature;
   std::optional<CellExtreme> min_cell;
   std::optional<CellExtreme> max_cell;
-  std::optional<long> age_s;  // since the last record was published, host clock
+  std::optional<StringHealth> health;  // over the same cells as the extremes
+  std::optional<long> age_s;           // since the last record was published, host clock
   LinkCounters link;
-  std::vector<ActiveAlarm> alarms;
+  std::vector<ActiveAlarm> alarms;    // the limits' alarms, then the health alarms
   const Limit* cell_limit = nullptr;  // the limit of cell 0, for scaling bars
 
   std::optional<float> Spread() const;

@@ -113,6 +113,61 @@ LimitTable ReadLimits(const Fields& f) {
   return LimitTable(std::move(limits));
 }
 
+// Blocks of 6 V or 12 V, as the device reads its "battery_type".
+int BlockVolts(const Json::Value& config) {
+  constexpr int kSixVoltBlock = 6, kTwelveVoltBlock = 12;
+  if (!config.isObject() || !config["appSetting"].isObject()) return kTwelveVoltBlock;
+  const Json::Value& type = config["appSetting"]["battery_type"];
+  const bool six = type.isNumeric()
+                       ? static_cast<int>(type.asDouble()) == kSixVoltBlock
+                       : type.isString() && std::atoi(type.asString().c_str()) == kSixVoltBlock;
+  return six ? kSixVoltBlock : kTwelveVoltBlock;
+}
+
+// A limit with neither level takes both defaults; one given alone is the
+// only level. The hysteresis defaults too.
+HealthLevels ReadHealthLevels(const Fields& f, HealthLevels defaults) {
+  constexpr double kMostMillivolts = 10000;
+  HealthLevels levels;
+  if (auto w = f.OptionalNumber("warning", 1, kMostMillivolts))
+    levels.warning_mv = static_cast<float>(*w);
+  if (auto c = f.OptionalNumber("critical", 1, kMostMillivolts))
+    levels.critical_mv = static_cast<float>(*c);
+  if (!levels.warning_mv && !levels.critical_mv) {
+    levels.warning_mv = defaults.warning_mv;
+    levels.critical_mv = defaults.critical_mv;
+  }
+  if (levels.warning_mv && levels.critical_mv && *levels.warning_mv >= *levels.critical_mv)
+    throw FieldError{f.Where("warning"), "must be below \"critical\""};
+  levels.hysteresis_mv = static_cast<float>(
+      f.OptionalNumber("hysteresis", 0, kMostMillivolts).value_or(defaults.hysteresis_mv));
+  const float lowest = levels.warning_mv.value_or(levels.critical_mv.value_or(0));
+  if (levels.hysteresis_mv >= lowest)
+    throw FieldError{f.Where("hysteresis"), "must be below the lowest level, or it never clears"};
+  return levels;
+}
+
+HealthLimits ReadHealth(const Fields& device, int block_volts) {
+  HealthLimits health;
+  if (!device.Has("health")) return health;
+  const Fields f(device.Get("health"), device.Where("health"), {"deviation_mv", "spread_mv"});
+  if (f.Has("deviation_mv")) {
+    const Fields d(f.Get("deviation_mv"), f.Where("deviation_mv"),
+                   {"warning", "critical", "hysteresis", "cells"});
+    health.deviation = ReadHealthLevels(d, DefaultDeviation(block_volts));
+    if (d.Has("cells")) {
+      health.deviation_cells = d.String("cells");
+      CheckLimitName(health.deviation_cells, d.Where("cells"));
+    }
+  }
+  if (f.Has("spread_mv")) {
+    const Fields sp(f.Get("spread_mv"), f.Where("spread_mv"),
+                    {"warning", "critical", "hysteresis"});
+    health.spread = ReadHealthLevels(sp, DefaultSpread(block_volts));
+  }
+  return health;
+}
+
 // The host-side reading of the device configuration: the history interval
 // and the peer list, both of which the host acts on.
 void ReadDeviceConfig(DeviceSettings& d, const std::string& where,
@@ -228,7 +283,8 @@ std::size_t FindPort(const std::vector<PortSettings>& ports, const std::string& 
 DeviceSettings ReadDevice(const Json::Value& value, const std::string& where,
                           const std::vector<PortSettings>& ports,
                           std::optional<unsigned> site_interval) {
-  const Fields f(value, where, {"name", "data_id", "address", "port", "config", "limits"});
+  const Fields f(value, where,
+                 {"name", "data_id", "address", "port", "config", "limits", "health"});
   DeviceSettings d;
   d.name = ReadName(f);
   d.data_id = static_cast<unsigned>(f.Whole("data_id", 1, 0xFFFFFFFFl));
@@ -239,6 +295,7 @@ DeviceSettings ReadDevice(const Json::Value& value, const std::string& where,
   d.config = f.Has("config") ? f.Get("config") : Json::Value(Json::objectValue);
   d.limits = ReadLimits(f);
   ReadDeviceConfig(d, f.Where("config"), site_interval);
+  d.health = ReadHealth(f, BlockVolts(d.config));
   return d;
 }
 

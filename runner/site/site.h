@@ -15,6 +15,7 @@
 
 #include "host/device_contract.h"
 #include "runner/alarms/alarm_limits.h"
+#include "runner/alarms/health_limits.h"
 #include "sim/bus.h"
 
 namespace runner {
@@ -46,6 +47,7 @@ struct DeviceSettings {
   std::size_t port = 0;  // index into Site::ports
   Json::Value config;    // handed to the device's InitSetting unchanged
   LimitTable limits;
+  HealthLimits health;
   unsigned save_interval_minutes = 0;  // history interval in force for this device
   std::vector<unsigned> peer_ids;      // data ids whose group voltage it adds
 

@@ -4,9 +4,12 @@
 // its scripted events.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -366,6 +369,88 @@ TEST_F(HostE2eTest, TheDemoSitePollsBothMonitorsAtLineSpeed) {
   const double round_ms = a.link.counters().last_round.count() / 1000.0;
   EXPECT_GE(round_ms, 42.0);
   EXPECT_LT(round_ms, 1000.0);
+}
+
+// A string on float for an evening, then a week in which block 18 drifts
+// down 8 mV an hour until it crosses the 12.0 V floor, and recovers. The
+// health alarms must warn days before the floor, each level exactly once.
+TEST_F(HostE2eTest, AWeakBlockDriftingDownIsAlarmedLongBeforeItsFloor) {
+  sim::MonitorProfile profile = SteadyString(0x81, 13.3);
+  profile.cell_volts.clear();
+  for (int k = 0; k < 30; ++k) profile.cell_volts.push_back(13.3 + 0.01 * (k % 3 - 1));  // ±10 mV
+  profile.cell_volts[17] = 13.3;
+  profile.noise_sigma_mv = 5.0;
+  constexpr double kHour = 3600, kDriftStart = 4 * kHour, kDriftEnd = kDriftStart + 168 * kHour;
+  sim::Event drift;
+  drift.kind = sim::Event::Kind::kCellDrift;
+  drift.cell = 17;
+  drift.at_s = kDriftStart;
+  drift.value = -8.0;  // mV an hour
+  drift.for_s = kDriftEnd - kDriftStart;
+  drift.recover_s = 12 * kHour;
+  profile.events = {drift};
+  SimLine line({profile});
+  // Rounds take 50 ms of real time; the clocks move by the phase's step.
+  Start(
+      ParseSite(ParseSiteJson(R"({"poll_period_s": 0.05, "reply_timeout_ms": 45, "history_db": ")" +
+                                  Db() + R"(", "ports": [)" + Port("rs485", line.Path()) + R"(],
+          "devices": [{"name": "A", "data_id": 1, "address": 1, "port": "rs485",
+            "limits": [{"name": "battery_*_value", "low": 12.0, "hysteresis": 0.1}],
+            "health": {"deviation_mv": {}, "spread_mv": {}}}]})",  // 12 V defaults
+                              "test site"),
+                "test site", ""));
+  double t = 0, healthy_worst_mv = 0, others_mv = 0;
+  auto phase = [&](double step_s, double until_s) {
+    while (t < until_s) {
+      t += step_s;
+      line.SetTime(t);
+      clock_.Advance(static_cast<long>(step_s));
+      Rounds(1);
+      const std::optional<StringHealth> h = ViewOf("A").health;
+      // Once block 18 is down, it drags the mean down: the others stand above it.
+      for (const CellDeviation& d : h ? h->deviations : std::vector<CellDeviation>{}) {
+        double& most = t <= kDriftStart ? healthy_worst_mv : others_mv;
+        if (t <= kDriftStart || d.number != 18) most = std::max(most, std::fabs(d.deviation_mv));
+      }
+    }
+  };
+  Rounds(1);
+  phase(300, kDriftStart);                // 4 h on float, 48 rounds
+  phase(1800, kDriftStart + 24 * kHour);  // the warnings and the critical levels
+  phase(4 * kHour, kDriftEnd);            // on towards the floor
+  phase(kHour, kDriftEnd + 14 * kHour);   // recovery
+
+  std::int64_t start = 0;
+  std::set<std::int64_t> rows;
+  host_->history()->ForEachRow(1, {}, [&](const HistoryRow& row) {
+    if (row.reason == "first") start = row.utc + static_cast<std::int64_t>(kDriftStart);
+    rows.insert(row.utc);
+  });
+  std::map<std::string, std::vector<double>>
+      hours;  // "+deviation_mv warning": hours into the drift
+  host_->history()->ForEachAlarm(1, {}, [&](const AlarmRow& a) {
+    hours[(a.change.raised ? "+" : "-") + a.change.name + " " + AlarmKindName(a.change.kind)]
+        .push_back(static_cast<double>(a.utc - start) / kHour);
+    EXPECT_EQ(rows.count(a.utc), 1u) << "the round that moved an alarm is kept";
+  });
+  for (const char* what : {"deviation_mv warning", "deviation_mv critical", "spread_mv warning",
+                           "spread_mv critical", "battery_17_value low"}) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(hours["+" + std::string(what)].size(), 1u) << "raised exactly once";
+    ASSERT_EQ(hours["-" + std::string(what)].size(), 1u) << "cleared exactly once";
+    EXPECT_LT(hours["+" + std::string(what)][0], hours["-" + std::string(what)][0]);
+  }
+  const double warned = hours["+deviation_mv warning"][0],
+               floor = hours["+battery_17_value low"][0];
+  std::printf(
+      "healthy: worst %.1f mV off the mean; then the others at most %.1f mV; deviation "
+      "warning at %.1f h, critical %.1f h, 12.0 V at %.1f h: warned %.1f h before\n",
+      healthy_worst_mv, others_mv, warned, hours["+deviation_mv critical"][0], floor,
+      floor - warned);
+  EXPECT_LT(healthy_worst_mv, 40.0) << "σ 5 mV of noise on blocks ±10 mV apart";
+  EXPECT_GT(warned, 0.0);
+  EXPECT_LT(warned, hours["+deviation_mv critical"][0]);
+  EXPECT_GT(floor - warned, 140.0) << "days of warning at 8 mV an hour";
 }
 
 }  // namespace

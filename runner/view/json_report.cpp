@@ -46,6 +46,30 @@ Json::Value Alarms(const std::vector<ActiveAlarm>& alarms) {
   return out;
 }
 
+// Deviations in the order of "cells", null where a cell gave no reading.
+Json::Value Health(const DeviceView& d) {
+  if (!d.health) return Json::Value();
+  const StringHealth& h = *d.health;
+  Json::Value out(Json::objectValue);
+  out["cells"] = h.cells;
+  out["mean"] = h.mean_v;
+  out["sigma_mv"] = h.sigma_mv;
+  out["spread_mv"] = h.spread_mv;
+  Json::Value worst(Json::objectValue);
+  worst["cell"] = h.Worst().number;
+  worst["deviation_mv"] = h.Worst().deviation_mv;
+  out["worst"] = worst;
+  Json::Value deviations(Json::arrayValue);
+  deviations.resize(static_cast<Json::ArrayIndex>(d.cells.size()));
+  for (const CellDeviation& c : h.deviations) {
+    const int k = c.number - d.first_cell_number;
+    if (k >= 0 && k < static_cast<int>(d.cells.size()))
+      deviations[static_cast<Json::ArrayIndex>(k)] = c.deviation_mv;
+  }
+  out["deviations_mv"] = deviations;
+  return out;
+}
+
 Json::Value Device(const DeviceView& d) {
   Json::Value out(Json::objectValue);
   out["name"] = d.name;
@@ -65,6 +89,7 @@ Json::Value Device(const DeviceView& d) {
   out["min"] = Extreme(d.min_cell);
   out["max"] = Extreme(d.max_cell);
   out["spread"] = Number(d.Spread());
+  out["health"] = Health(d);
   out["link"] = Link(d.link);
   out["alarms"] = Alarms(d.alarms);
   return out;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "runner/alarms/health_alarms.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
@@ -124,8 +125,24 @@ void BarRange(const DeviceView& d, float& low, float& high) {
 
 bool InAlarm(const DeviceView& d, std::size_t k) {
   const std::string name = "battery_" + std::to_string(k) + "_value";
-  return std::any_of(d.alarms.begin(), d.alarms.end(),
-                     [&](const ActiveAlarm& a) { return a.name == name; });
+  return std::any_of(d.alarms.begin(), d.alarms.end(), [&](const ActiveAlarm& a) {
+    return a.name == name || (a.name == kDeviationAlarm && a.point == static_cast<int>(k) + 1);
+  });
+}
+
+bool IsHealthAlarm(const ActiveAlarm& a) {
+  return a.kind == AlarmKind::kWarning || a.kind == AlarmKind::kCritical;
+}
+
+// "string-A 第18节电池 (battery_17_value) low 11.600 < 12.000",
+// "string-A 第18节电池 −112 mV from the mean (σ 13 mV) warning > 100 mV"
+std::string AlarmLine(const DeviceView& d, const ActiveAlarm& a) {
+  if (IsHealthAlarm(a))
+    return "  " + d.name + " " + a.text + " " + AlarmKindName(a.kind) + " > " +
+           Format("%.0f", a.limit) + " mV";
+  return "  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) + " " +
+         Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
+         Format("%.3f", a.limit);
 }
 
 std::size_t AlarmCount(const HostView& v) {
@@ -156,11 +173,7 @@ void Alarms(Screen& s, const HostView& v, int lines) {
   for (const DeviceView& d : v.devices)
     for (const ActiveAlarm& a : d.alarms) {
       if (done++ == shown) break;
-      s.Style(kRed)
-          .Put("  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) + " " +
-               Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
-               Format("%.3f", a.limit))
-          .EndLine();
+      s.Style(a.kind == AlarmKind::kWarning ? kYellow : kRed).Put(AlarmLine(d, a)).EndLine();
     }
   if (shown < total) s.Style(kRed).Put("  +" + std::to_string(total - shown) + " more").EndLine();
 }
@@ -211,6 +224,21 @@ void Summary(Screen& s, const DeviceView& d) {
   s.EndLine();
 }
 
+// "  mean 13.262 V  σ 13 mV  spread 152 mV  worst #18 −112 mV"
+void Health(Screen& s, const DeviceView& d) {
+  if (d.from_record) s.Style(kDim);
+  if (!d.health) {
+    s.Put("  mean --  σ --  spread --").EndLine();
+    return;
+  }
+  const StringHealth& h = *d.health;
+  const CellDeviation& worst = h.Worst();
+  s.Put("  mean " + Format("%.3f", h.mean_v) + " V  σ " + Format("%.0f", h.sigma_mv) +
+        " mV  spread " + Format("%.0f", h.spread_mv) + " mV  worst #" +
+        std::to_string(worst.number) + " " + SignedMillivolts(worst.deviation_mv));
+  s.EndLine();
+}
+
 // A device on one line, for when the screen has no room for more.
 void Compact(Screen& s, const DeviceView& d) {
   s.Style(kBold).Put(d.name).Style(kPlain).Put("  ");
@@ -256,7 +284,11 @@ enum class DeviceForm { kFull, kBrief, kLine };
 struct Layout {
   int alarm_lines = 0;
   DeviceForm form = DeviceForm::kFull;
+  bool gaps = true;  // a blank line before each device in full
 };
+
+// Lines of a device in full, the blank line before it not counted.
+constexpr int kFullDeviceLines = 4;  // heading, values, health, link
 
 // Every device stays in sight: the alarms give way first, then the cells.
 Layout PlanLayout(const HostView& v, int width, int lines) {
@@ -268,8 +300,12 @@ Layout PlanLayout(const HostView& v, int width, int lines) {
       AlarmCount(v), static_cast<std::size_t>(std::min(kMostAlarmLines, alarm_room))));
   const int room = below_title - layout.alarm_lines;
   int full = 0;
-  for (const DeviceView& d : v.devices) full += 4 + (d.cells.empty() ? 0 : CellRows(d, width));
+  for (const DeviceView& d : v.devices)
+    full += kFullDeviceLines + (d.cells.empty() ? 0 : CellRows(d, width));
+  if (full + devices <= room) return layout;
+  layout.gaps = false;  // the bold headings still part the devices
   if (full <= room) return layout;
+  layout.gaps = true;
   layout.form = 3 * devices <= room ? DeviceForm::kBrief : DeviceForm::kLine;
   return layout;
 }
@@ -301,10 +337,11 @@ std::string RenderView(const HostView& view, const ViewStyle& style) {
       Compact(s, d);
       continue;
     }
-    s.EndLine();
+    if (layout.gaps) s.EndLine();
     Heading(s, d);
     Summary(s, d);
     if (layout.form == DeviceForm::kBrief) continue;
+    Health(s, d);
     Link(s, d);
     Cells(s, d, style.width);
   }

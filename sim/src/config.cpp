@@ -16,14 +16,15 @@ namespace {
 using KeySet = std::set<std::string>;
 
 const KeySet kProfileKeys = {
-    "address",       "device_address", "cells",          "cell_type",
-    "cell_volts",    "drift_volts",    "drift_period_s", "noise_volts",
-    "group_scale",   "group_volts",    "current_amps",   "current_encoding",
-    "temperature_c", "spare_reading",  "faults",         "events"};
+    "address",      "device_address",   "cells",         "cell_type",     "cell_volts",
+    "drift_volts",  "drift_period_s",   "noise_volts",   "group_scale",   "group_volts",
+    "current_amps", "current_encoding", "temperature_c", "spare_reading", "faults",
+    "events",       "noise_sigma_mv"};
 const KeySet kFaultSettingKeys = {"noise_max_bytes",    "split_max_chunks", "split_gap_ms",
                                   "trailing_max_bytes", "delay_ms",         "silence_s"};
 const KeySet kBusKeys = {"seed", "pace"};
-const KeySet kEventKeys = {"type", "at_s", "for_s", "ramp_s", "cell", "volts", "amps", "celsius"};
+const KeySet kEventKeys = {"type",  "at_s", "for_s",   "ramp_s",      "cell",
+                           "volts", "amps", "celsius", "mv_per_hour", "recover_s"};
 
 constexpr uint8_t kDeviceAddressOffset = qorv::kBusAddressOffset;  // address 1 is 0x81 on the wire
 constexpr double kDropBelowWindow = 0.95;  // default cell_drop target: 5 % under the window
@@ -163,6 +164,7 @@ MonitorProfile ReadProfile(const ObjectReader& reader) {
   reader.Read("drift_volts", profile.drift_volts);
   reader.Read("drift_period_s", profile.drift_period_s);
   reader.Read("noise_volts", profile.noise_volts);
+  reader.Read("noise_sigma_mv", profile.noise_sigma_mv);
   reader.Read("group_volts", profile.group_volts);
   reader.Read("current_amps", profile.current_amps);
   reader.Read("temperature_c", profile.temperature_c);
@@ -297,34 +299,42 @@ Event ParseEvent(const Json::Value& object, CellType cell_type, const std::strin
   const KindKey kinds[] = {{"cell_drop", Event::Kind::kCellDrop, "volts"},
                            {"current_step", Event::Kind::kCurrentStep, "amps"},
                            {"temperature_rise", Event::Kind::kTemperatureRise, "celsius"},
+                           {"cell_drift", Event::Kind::kCellDrift, "mv_per_hour"},
                            {"silence", Event::Kind::kSilence, nullptr}};
   const KindKey* match = nullptr;
   for (const KindKey& kind : kinds) match = type == kind.type ? &kind : match;
   if (!match) {
-    throw ConfigError(reader.Where("type"),
-                      "must be cell_drop, current_step, temperature_rise or silence, got " + type);
+    throw ConfigError(
+        reader.Where("type"),
+        "must be cell_drop, cell_drift, current_step, temperature_rise or silence, got " + type);
   }
   Event event;
   event.kind = match->kind;
-  for (const char* key : {"volts", "amps", "celsius"}) {
+  for (const char* key : {"volts", "amps", "celsius", "mv_per_hour"}) {
     if (reader.Has(key) && (!match->key || std::string(key) != match->key)) {
       throw ConfigError(reader.Where(key), "does not apply to " + type);
     }
   }
-  if (reader.Has("cell") && event.kind != Event::Kind::kCellDrop) {
+  const bool on_cell =
+      event.kind == Event::Kind::kCellDrop || event.kind == Event::Kind::kCellDrift;
+  if (reader.Has("cell") && !on_cell) {
     throw ConfigError(reader.Where("cell"), "does not apply to " + type);
   }
-  const bool needs_value =
-      event.kind == Event::Kind::kCurrentStep || event.kind == Event::Kind::kTemperatureRise;
+  if (reader.Has("recover_s") && event.kind != Event::Kind::kCellDrift) {
+    throw ConfigError(reader.Where("recover_s"), "does not apply to " + type);
+  }
+  if (on_cell && !reader.Has("cell")) throw ConfigError(reader.Where("cell"), "missing");
+  const bool needs_value = event.kind == Event::Kind::kCurrentStep ||
+                           event.kind == Event::Kind::kTemperatureRise ||
+                           event.kind == Event::Kind::kCellDrift;
   if (needs_value && !reader.Has(match->key))
     throw ConfigError(reader.Where(match->key), "missing");
-  if (event.kind == Event::Kind::kCellDrop) {
-    if (!reader.Has("cell")) throw ConfigError(reader.Where("cell"), "missing");
+  if (event.kind == Event::Kind::kCellDrop)
     event.value = WindowOf(cell_type).low * kDropBelowWindow;
-  }
   reader.Read("at_s", event.at_s);
   reader.Read("for_s", event.for_s);
   reader.Read("ramp_s", event.ramp_s);
+  reader.Read("recover_s", event.recover_s);
   reader.Read("cell", event.cell, 0, static_cast<long>(kCellReadings) - 1);
   if (match->key) reader.Read(match->key, event.value);
   return event;

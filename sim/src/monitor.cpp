@@ -8,6 +8,7 @@ namespace sim {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
+constexpr double kVoltsPerMillivolt = 0.001;
 
 using Kind = Event::Kind;
 
@@ -21,6 +22,21 @@ double ApplyEvents(const MonitorProfile& profile, Kind kind, double t, double no
     value += (event.value - value) * event.ProgressAt(t);
   }
   return value;
+}
+
+// Gaussian noise of standard deviation 1 from a hash (Box-Muller), so a
+// seed gives the same readings with any standard library.
+double StandardNormal(uint64_t key) {
+  const double u1 = 1.0 - internal::UnitFromHash(internal::Mix(key, 1));  // (0, 1]
+  const double u2 = internal::UnitFromHash(internal::Mix(key, 2));
+  return std::sqrt(-2.0 * std::log(u1)) * std::cos(kTwoPi * u2);
+}
+
+double Drifts(const MonitorProfile& profile, int cell, double t) {
+  double volts = 0.0;
+  for (const Event& event : profile.events)
+    if (event.kind == Kind::kCellDrift && event.cell == cell) volts += event.DriftAt(t);
+  return volts;
 }
 
 }  // namespace
@@ -37,8 +53,11 @@ double Monitor::CellVolts(int cell, double t, Micros now) const {
   const double drift =
       profile_.drift_volts * std::sin(kTwoPi * t / profile_.drift_period_s + phase);
   const uint64_t noise_key = internal::Mix(cell_key, static_cast<uint64_t>(now.count()));
-  const double noise = profile_.noise_volts * (2.0 * internal::UnitFromHash(noise_key) - 1.0);
-  return ApplyEvents(profile_, Kind::kCellDrop, t, profile_.BaseVolts(cell) + drift + noise, cell);
+  double noise = profile_.noise_volts * (2.0 * internal::UnitFromHash(noise_key) - 1.0);
+  if (profile_.noise_sigma_mv > 0)
+    noise += profile_.noise_sigma_mv * kVoltsPerMillivolt * StandardNormal(noise_key);
+  const double resting = profile_.BaseVolts(cell) + Drifts(profile_, cell, t);
+  return ApplyEvents(profile_, Kind::kCellDrop, t, resting + drift + noise, cell);
 }
 
 StringState Monitor::StateAt(Micros now) const {

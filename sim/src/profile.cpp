@@ -18,7 +18,10 @@ void ValidateEvent(const Event& event, const MonitorProfile& profile, const std:
   if (event.kind == Event::Kind::kSilence && event.for_s <= 0) {
     throw ConfigError(Field(where, "for_s"), "a silence needs a length in seconds");
   }
-  if (event.kind == Event::Kind::kCellDrop && (event.cell < 0 || event.cell >= profile.cells)) {
+  if (event.recover_s < 0) throw ConfigError(Field(where, "recover_s"), "must not be negative");
+  const bool on_cell =
+      event.kind == Event::Kind::kCellDrop || event.kind == Event::Kind::kCellDrift;
+  if (on_cell && (event.cell < 0 || event.cell >= profile.cells)) {
     throw ConfigError(Field(where, "cell"), "must name a block 0.." +
                                                 std::to_string(profile.cells - 1) + ", got " +
                                                 std::to_string(event.cell));
@@ -32,6 +35,16 @@ bool Event::ActiveAt(double t) const { return t >= at_s && (for_s <= 0 || t < at
 double Event::ProgressAt(double t) const {
   if (ramp_s <= 0) return 1.0;
   return std::clamp((t - at_s) / ramp_s, 0.0, 1.0);
+}
+
+double Event::DriftAt(double t) const {
+  constexpr double kSecondsAnHour = 3600.0, kVoltsPerMillivolt = 0.001;
+  if (kind != Kind::kCellDrift || t < at_s) return 0.0;
+  const bool ended = for_s > 0 && t > at_s + for_s;
+  const double drifted = (ended ? for_s : t - at_s) / kSecondsAnHour * value * kVoltsPerMillivolt;
+  if (!ended) return drifted;
+  const double back = recover_s > 0 ? std::clamp((t - at_s - for_s) / recover_s, 0.0, 1.0) : 1.0;
+  return drifted * (1.0 - back);
 }
 
 double MonitorProfile::BaseVolts(int cell) const {
@@ -59,6 +72,8 @@ void Validate(const MonitorProfile& profile, const std::string& where) {
     throw ConfigError(Field(where, "drift_volts"), "must not be negative");
   if (profile.noise_volts < 0)
     throw ConfigError(Field(where, "noise_volts"), "must not be negative");
+  if (profile.noise_sigma_mv < 0)
+    throw ConfigError(Field(where, "noise_sigma_mv"), "must not be negative");
   for (size_t i = 0; i < profile.events.size(); ++i) {
     ValidateEvent(profile.events[i], profile, Field(where, "events[" + std::to_string(i) + "]"));
   }

@@ -113,6 +113,15 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
       {"a hysteresis wider than the band",
        [](Json::Value& r) { r["devices"][0]["limits"][0]["hysteresis"] = 2; },
        "devices[0].limits[0].hysteresis", "half the distance"},
+      {"health warning above its critical level",
+       [](Json::Value& r) {
+         r["devices"][0]["health"]["deviation_mv"]["warning"] = 150;
+         r["devices"][0]["health"]["deviation_mv"]["critical"] = 100;
+       },
+       "devices[0].health.deviation_mv.warning", "below \"critical\""},
+      {"health cells naming no cell",
+       [](Json::Value& r) { r["devices"][0]["health"]["deviation_mv"]["cells"] = "cell_*"; },
+       "devices[0].health.deviation_mv.cells", "matches no value"},
       {"configuration that is not an object", [](Json::Value& r) { r["devices"][0]["config"] = 5; },
        "devices[0].config", "must be an object"},
       {"save interval the io-control cannot carry",

@@ -94,6 +94,31 @@ TEST(LiveViewTest, ATerminalFrameNeverScrollsNorWraps) {
   EXPECT_EQ(lines[lines.size() - 3], std::string(40, 'x'));
 }
 
+TEST(LiveViewTest, TwoThirtyCellStringsWithTheirHealthFitEightyByTwentyFourWithAnAlarm) {
+  HostView view;
+  for (int first : {1, 31}) {
+    DeviceView d;
+    d.first_cell_number = first;
+    std::vector<CellReading> readings;
+    for (int k = 0; k < 30; ++k) {
+      d.cells.push_back(k == 17 ? 13.18f : 13.3f);
+      readings.push_back({first + k, *d.cells.back()});
+    }
+    d.health = ComputeHealth(readings);
+    view.devices.push_back(d);
+  }
+  view.devices[0].alarms = {{"deviation_mv", "第18节电池 \u2212116 mV from the mean (σ 22 mV)", 18,
+                             AlarmKind::kWarning, -116.0f, 80.0f}};
+  const std::vector<std::string> lines = VisibleLines(RenderView(view, {80, 24, true, 0, ""}));
+  EXPECT_LT(lines.size(), 25u);
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  for (const char* part : {"  第18节电池 \u2212116 mV from the mean (σ 22 mV) warning > 80 mV\n",
+                           "\n  mean 13.296 V  σ 22 mV  spread 120 mV  worst #18 \u2212116 mV\n",
+                           "worst #48 \u2212116 mV", " 30 13.30", " 60 13.30"})
+    EXPECT_NE(all.find(part), std::string::npos) << part << "\n" << all;
+}
+
 TEST(LiveViewTest, BarsGrowWithTheVoltageAndStayInsideTheirWidth) {
   struct Case {
     const char* name;
@@ -130,6 +155,11 @@ TEST(JsonReportTest, OneParsableLinePerRoundWithNullsForMissingValues) {
   EXPECT_EQ(d["min"]["cell"].asInt(), 32);
   EXPECT_EQ(d["alarms"][0]["text"].asString(), "第32节电池");
   EXPECT_EQ(back["events"][0].asString(), "an event");
+
+  view.devices[0].health = ComputeHealth({{32, 11.6f}});  // cell 31 gave no reading
+  const Json::Value deviations = RoundJson(view, {})["devices"][0]["health"]["deviations_mv"];
+  ASSERT_EQ(deviations.size(), 2u) << "one per cell shown";
+  EXPECT_TRUE(deviations[0].isNull()) << "none for a cell without a reading";
 }
 
 }  // namespace

@@ -18,7 +18,8 @@
 //   cells           1..32
 //   cell_type       12 (0.01 V counts, window 9..15 V) or 6 (0.001 V, 4.5..7.5 V)
 //   cell_volts      one voltage for every block, or an array of one per block
-//   drift_volts, drift_period_s, noise_volts
+//   drift_volts, drift_period_s, noise_volts (uniform, up to this much),
+//   noise_sigma_mv  Gaussian noise on each reading, standard deviation in mV
 //   group_scale     0.1 or 0.01 (volts a count)
 //   group_volts     string voltage; default the sum of the blocks
 //   current_amps, current_encoding ("plain" or "sensor")
@@ -29,10 +30,11 @@
 //   each a rate 0..1, a count "3x" (the first three replies), or
 //   {"rate": r, "count": n}; and noise_max_bytes split_max_chunks
 //   split_gap_ms trailing_max_bytes delay_ms silence_s.
-// Event keys: type (cell_drop, current_step, temperature_rise, silence),
-//   at_s, for_s, ramp_s; cell and volts (cell_drop; volts defaults to 5 %
-//   under the window's low end), amps (current_step), celsius
-//   (temperature_rise).
+// Event keys: type (cell_drop, cell_drift, current_step, temperature_rise,
+//   silence), at_s, for_s, ramp_s; cell and volts (cell_drop; volts defaults
+//   to 5 % under the window's low end), cell, mv_per_hour and recover_s
+//   (cell_drift: negative rates drift down; after for_s the block goes back
+//   over recover_s), amps (current_step), celsius (temperature_rise).
 // Numbers may also be given as strings. Unknown keys are errors. Every
 // error is a ConfigError whose message starts with the key's dotted path.
 

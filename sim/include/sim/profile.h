@@ -18,6 +18,7 @@ namespace sim {
 struct Event {
   enum class Kind {
     kCellDrop,         // one block sags, typically below its window
+    kCellDrift,        // one block drifts at a steady rate, then recovers
     kCurrentStep,      // the string current moves to a new value
     kTemperatureRise,  // the temperature moves to a new value
     kSilence,          // the monitor answers nothing
@@ -26,13 +27,18 @@ struct Event {
   double at_s = 0.0;    // start, seconds on the simulator clock
   double for_s = 0.0;   // length in seconds; 0 lasts to the end of the run
   double ramp_s = 0.0;  // the value moves linearly to its target over this time
-  int cell = 0;         // kCellDrop: 0-based block index
-  double value = 0.0;   // target: volts (kCellDrop), amps (kCurrentStep), degC (kTemperatureRise)
+  int cell = 0;         // kCellDrop, kCellDrift: 0-based block index
+  // target: volts (kCellDrop), amps (kCurrentStep), degC (kTemperatureRise);
+  // kCellDrift: its rate in millivolts an hour, negative downwards
+  double value = 0.0;
+  double recover_s = 0.0;  // kCellDrift: back to its resting voltage over this time after for_s
 
   // True while the event holds at time t (seconds).
   bool ActiveAt(double t) const;
   // 0..1: how far the ramp has gone at time t; 1 once it is complete.
   double ProgressAt(double t) const;
+  // kCellDrift: volts it adds to its block at time t.
+  double DriftAt(double t) const;
 };
 
 struct MonitorProfile {
@@ -43,7 +49,8 @@ struct MonitorProfile {
   std::vector<double> cell_volts{13.3};
   double drift_volts = 0.02;  // amplitude of each block's slow sine drift
   double drift_period_s = 600.0;
-  double noise_volts = 0.003;  // each reading moves by up to this much
+  double noise_volts = 0.003;   // each reading moves by up to this much, uniformly
+  double noise_sigma_mv = 0.0;  // and by Gaussian noise of this standard deviation
   GroupScale group_scale = GroupScale::kDeciVolt;
   std::optional<double> group_volts;  // the string voltage; unset: the sum of the blocks
   double current_amps = 0.0;          // positive charges the string
