@@ -351,7 +351,7 @@ Site ParseSite(const Json::Value& root, const std::string& origin, const std::st
     ReadRoot(site, root, base_dir);
     CheckSite(site);
   } catch (const FieldError& e) {
-    throw SiteError(origin, e.where, e.problem);
+    throw SiteError(origin, e.where(), e.problem());
   }
   AddSimMonitors(site);
   return site;
