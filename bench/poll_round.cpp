@@ -7,6 +7,7 @@
 #include "celldata/battery32_record.h"
 #include "host/provider.h"
 #include "plugin/halvex30_provider.h"
+#include "runner/hosting/device_cells.h"
 #include "runner/recording/monitor_reply.h"
 
 namespace halvex::bench {
@@ -71,8 +72,8 @@ Json::Value ThresholdTableConfig() {
   Json::Value config = TypicalConfig();
   config["appSetting"]["b_mode"] = 3;
   std::vector<std::string> keys = {"group_voltage", "group_current", "temperature"};
-  for (int cell = 0; cell < 30; ++cell)
-    keys.push_back("battery_" + std::to_string(cell) + "_value");
+  for (int cell = 0; cell < runner::CellCountOf("halvex_30"); ++cell)
+    keys.push_back(runner::CellValueName(cell));
   Json::Value table(Json::objectValue);
   int number = 1;
   for (const std::string& key : keys) {

@@ -13,6 +13,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "runner/history/history_store.h"
+#include "runner/hosting/device_cells.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
@@ -53,7 +54,7 @@ std::string RowCsvHeader(const CellSpan& span) {
   std::string header = "time,data_id,reason";
   // Columns keep the database's names, cell_1 for the device's cell 0, so
   // that scripts read every device's export alike.
-  for (int k = 0; k < span.count; ++k) header += ",cell_" + std::to_string(k + 1);
+  for (int k = 0; k < span.count; ++k) header += "," + HistoryCellColumn(k);
   return header + ",group_voltage,group_current,temperature";
 }
 
@@ -74,7 +75,7 @@ std::string RowTable(const HistoryRow& row, const CellSpan& span) {
     if (volts(k) > volts(hi)) hi = k;
   }
   const auto cell = [&](int k) {
-    return Num(static_cast<double>(volts(k))) + " #" + std::to_string(span.first + k);
+    return Num(static_cast<double>(volts(k))) + " #" + std::to_string(CellNumber(span.first, k));
   };
   char text[160];
   std::snprintf(text, sizeof text, "%-19s  %-8s  %9.2f  %8.2f  %6.2f  %-12s  %-12s",

@@ -1,4 +1,4 @@
-#include "runner/lines/device_slot.h"
+#include "runner/hosting/device_cells.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,8 +7,8 @@ namespace runner {
 namespace {
 
 constexpr int kThirtyCellString = 30;
-constexpr int kRecordCells = 32;
 constexpr int kSecondGroupStart = 17;  // "group_index" 2 numbers its cells from 18
+const std::string kCellPrefix = "battery_", kCellSuffix = "_value";
 
 int ConfigInt(const Json::Value& value) {
   if (value.isNumeric()) return static_cast<int>(value.asDouble());
@@ -20,7 +20,26 @@ bool Present(const Json::Value& object, const char* key) {
   return object.isMember(key) && !object[key].isNull();
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
 }  // namespace
+
+int CellCountOf(const std::string& device_type) {
+  return device_type == "halvex_30" ? kThirtyCellString : kRecordCells;
+}
+
+std::string CellValueName(int cell) { return kCellPrefix + std::to_string(cell) + kCellSuffix; }
+
+std::optional<int> CellOfValueName(const std::string& name) {
+  if (name.size() <= kCellPrefix.size() + kCellSuffix.size() ||
+      name.compare(0, kCellPrefix.size(), kCellPrefix) != 0 ||
+      name.compare(name.size() - kCellSuffix.size(), kCellSuffix.size(), kCellSuffix) != 0)
+    return std::nullopt;
+  const std::string digits =
+      name.substr(kCellPrefix.size(), name.size() - kCellPrefix.size() - kCellSuffix.size());
+  if (digits.size() > 4 || !std::all_of(digits.begin(), digits.end(), IsDigit)) return std::nullopt;
+  return std::stoi(digits);
+}
 
 std::vector<int> ConfiguredCells(const Json::Value& config, int cells_answered) {
   std::vector<int> cells;
@@ -44,10 +63,6 @@ std::vector<int> ConfiguredCells(const Json::Value& config, int cells_answered) 
   return cells;
 }
 
-int CellCountOf(const std::string& device_type) {
-  return device_type == "halvex_30" ? kThirtyCellString : kRecordCells;
-}
-
 int FirstCellNumber(const Json::Value& config) {
   if (!config.isObject() || !config["appSetting"].isObject()) return 1;
   const Json::Value& app = config["appSetting"];
@@ -56,6 +71,12 @@ int FirstCellNumber(const Json::Value& config) {
     start = kSecondGroupStart;
   if (Present(app, "battery_start")) start = ConfigInt(app["battery_start"]);
   return start + 1;
+}
+
+std::string HistoryCellColumn(int cell) { return "cell_" + std::to_string(cell + 1); }
+
+CellWindow WindowOfString(std::optional<float> highest_volts) {
+  return highest_volts && *highest_volts < kSixVoltWindow.high ? kSixVoltWindow : kTwelveVoltWindow;
 }
 
 }  // namespace runner
