@@ -27,7 +27,6 @@ TEST(JsonPath, NumbersAsTheSiteFileAndTheSimulatorTakeThem) {
   };
   const Case cases[] = {
       {7, kJson, "", ""},
-      {7, kText, "", ""},
       {"7", kText, "", ""},
       {"7", kJson, "x: must be a number, got \"7\"",
        "x: must be a whole number in 0..100, got \"7\""},
@@ -40,7 +39,6 @@ TEST(JsonPath, NumbersAsTheSiteFileAndTheSimulatorTakeThem) {
        "x: must be a whole number in 0..100, got null"},
       {2.5, kText, "", "x: must be a whole number in 0..100, got 2.5"},
       {101, kJson, "", "x: must be a whole number in 0..100, got 101"},
-      {-1, kText, "", "x: must be a whole number in 0..100, got -1"},
       {Json::Value(Json::arrayValue), kJson, "x: must be a number, got an array",
        "x: must be a whole number in 0..100, got an array"},
   };
@@ -55,17 +53,12 @@ TEST(JsonPath, NumbersAsTheSiteFileAndTheSimulatorTakeThem) {
 
 TEST(JsonPath, UnknownKeysAreNamedWithTheirPathBeforeAnyIsRead) {
   Json::Value object(Json::objectValue);
-  object["low"] = 1;
   object["hgih"] = 2;
   EXPECT_EQ(ErrorOf([&] {
               Object(object, Item("devices", 1), {"low", "high"});
             }),
             "devices[1].hgih: unknown key");
-  const Object top(object, "", {"low", "high", "hgih"});
-  EXPECT_EQ(top.Where("low"), "low");
-  EXPECT_TRUE(top.Has("low"));
-  EXPECT_FALSE(top.Has("high"));
-  EXPECT_EQ(Member(Item("devices", 0), "limits"), "devices[0].limits");
+  EXPECT_EQ(Object(object, "", {"hgih"}).Where("low"), "low");
 }
 
 }  // namespace
