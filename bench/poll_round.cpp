@@ -7,6 +7,8 @@
 #include "celldata/battery32_record.h"
 #include "host/provider.h"
 #include "plugin/halvex30_provider.h"
+#include "runner/hosting/device_cells.h"
+#include "runner/recording/monitor_reply.h"
 
 namespace halvex::bench {
 namespace {
@@ -16,27 +18,11 @@ constexpr unsigned kStringVoltage = 4000;  // 400.0 V in 0.1 V
 constexpr unsigned kCurrent = 50;          // 5.0 A in 0.1 A
 constexpr unsigned kTemperature = 2600;    // 26.00 °C in 0.01 °C
 
-void PutBigEndian16(std::vector<unsigned char>& frame, unsigned value) {
-  frame.push_back(static_cast<unsigned char>(value >> 8));
-  frame.push_back(static_cast<unsigned char>(value & 0xFF));
-}
-
-void CloseReply(std::vector<unsigned char>& frame) {
-  frame.push_back(wire::Checksum(frame.data() + 1, frame.size() - 1));
-}
-
-std::vector<unsigned char> ScalarReply(unsigned char address, unsigned value) {
-  std::vector<unsigned char> frame = {wire::kReplyStart, address};
-  PutBigEndian16(frame, value);
-  CloseReply(frame);
-  return frame;
-}
-
 std::vector<unsigned char> CellReply(unsigned char address) {
-  std::vector<unsigned char> frame = {wire::kReplyStart, address};
-  for (unsigned i = 0; i < wire::kCellReadings; ++i) PutBigEndian16(frame, kCellBase + i % 7);
-  CloseReply(frame);
-  return frame;
+  std::vector<std::uint16_t> readings;
+  for (unsigned i = 0; i < wire::kCellReadings; ++i)
+    readings.push_back(static_cast<std::uint16_t>(kCellBase + i % 7));
+  return runner::recording::BuildReply(address, readings);
 }
 
 int Feed(QorvSPDevice& device, std::vector<unsigned char>& reply) {
@@ -47,9 +33,9 @@ int Feed(QorvSPDevice& device, std::vector<unsigned char>& reply) {
 
 MonitorReplies::MonitorReplies(unsigned char address)
     : cells(CellReply(address)),
-      group_voltage(ScalarReply(address, kStringVoltage)),
-      current(ScalarReply(address, kCurrent)),
-      temperature(ScalarReply(address, kTemperature)) {}
+      group_voltage(runner::recording::BuildReply(address, {kStringVoltage})),
+      current(runner::recording::BuildReply(address, {kCurrent})),
+      temperature(runner::recording::BuildReply(address, {kTemperature})) {}
 
 bool RunPollRound(QorvSPDevice& device, MonitorReplies& replies, unsigned chunk) {
   device.RefreshStatus();
@@ -86,8 +72,8 @@ Json::Value ThresholdTableConfig() {
   Json::Value config = TypicalConfig();
   config["appSetting"]["b_mode"] = 3;
   std::vector<std::string> keys = {"group_voltage", "group_current", "temperature"};
-  for (int cell = 0; cell < 30; ++cell)
-    keys.push_back("battery_" + std::to_string(cell) + "_value");
+  for (int cell = 0; cell < runner::CellCountOf("halvex_30"); ++cell)
+    keys.push_back(runner::CellValueName(cell));
   Json::Value table(Json::objectValue);
   int number = 1;
   for (const std::string& key : keys) {

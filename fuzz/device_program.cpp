@@ -7,6 +7,7 @@
 #include "battery/wire.h"
 #include "fuzz/byte_reader.h"
 #include "fuzz/device_harness.h"
+#include "runner/recording/monitor_reply.h"
 
 namespace halvex::fuzz {
 namespace {
@@ -25,16 +26,6 @@ constexpr long kDay = 86400;
 constexpr unsigned kSummedPeer = 9;
 constexpr unsigned kFailingPeer = 11;
 constexpr unsigned kCurrentPeer = 12;
-
-Bytes Reply(std::uint8_t address, const std::vector<std::uint16_t>& readings) {
-  Bytes frame{wire::kReplyStart, address};
-  for (std::uint16_t r : readings) {
-    frame.push_back(static_cast<std::uint8_t>(r >> 8));
-    frame.push_back(static_cast<std::uint8_t>(r & 0xFF));
-  }
-  frame.push_back(wire::Checksum(frame.data() + 1, frame.size() - 1));
-  return frame;
-}
 
 class ProgramRunner {
  public:
@@ -62,11 +53,11 @@ class ProgramRunner {
   bool SendReply() {
     const std::uint8_t shape = in_.Byte();
     const bool cells_awaited = harness_.device().call_state_ == 1;
-    Bytes frame = cells_awaited != ((shape & kOtherKind) != 0) ? CellReply() : ScalarReply();
-    if (shape & kWrongAddress) {
-      frame[1] ^= 0x40;
-      frame.back() = wire::Checksum(frame.data() + 1, frame.size() - 2);
-    }
+    const std::vector<std::uint16_t> readings =
+        cells_awaited != ((shape & kOtherKind) != 0) ? CellReadings() : ScalarReading();
+    std::uint8_t address = harness_.device().addr_;
+    if (shape & kWrongAddress) address ^= 0x40;
+    Bytes frame = runner::recording::BuildReply(address, readings);
     if (shape & kCorrupt) {
       const std::size_t at = in_.Byte() % frame.size();
       const std::uint8_t flip = in_.Byte(1);
@@ -86,15 +77,15 @@ class ProgramRunner {
            harness_.Feed(Bytes(frame.begin() + cut, frame.end()));
   }
 
-  Bytes CellReply() {
+  std::vector<std::uint16_t> CellReadings() {
     const bool each = in_.Byte() & 1;
     std::vector<std::uint16_t> readings(wire::kCellReadings);
     const std::uint16_t common = each ? 0 : in_.U16(kDefaultCellReading);
     for (auto& r : readings) r = each ? in_.U16(kDefaultCellReading) : common;
-    return Reply(harness_.device().addr_, readings);
+    return readings;
   }
 
-  Bytes ScalarReply() { return Reply(harness_.device().addr_, {in_.U16(kDefaultScalarReading)}); }
+  std::vector<std::uint16_t> ScalarReading() { return {in_.U16(kDefaultScalarReading)}; }
 
   std::string QueryName() {
     switch (in_.Byte() % 8) {

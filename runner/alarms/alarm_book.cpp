@@ -4,6 +4,8 @@
 #include <cmath>
 #include <optional>
 
+#include "runner/hosting/device_cells.h"
+
 namespace runner {
 namespace {
 
@@ -23,19 +25,6 @@ float LimitOf(const Limit& limit, AlarmKind kind) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The k of "battery_<k>_value", when `name` is a cell's name.
-std::optional<int> CellOf(const std::string& name) {
-  static const std::string kPrefix = "battery_", kSuffix = "_value";
-  if (name.size() <= kPrefix.size() + kSuffix.size() ||
-      name.compare(0, kPrefix.size(), kPrefix) != 0 ||
-      name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
-    return std::nullopt;
-  const std::string digits =
-      name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
-  if (digits.size() > 4 || !std::all_of(digits.begin(), digits.end(), IsDigit)) return std::nullopt;
-  return std::stoi(digits);
-}
 
 }  // namespace
 
@@ -108,7 +97,7 @@ std::vector<AlarmChange> AlarmBook::Check(const std::string& name, const std::st
 const Limit* AlarmBook::LimitFor(const std::string& name) const {
   const Limit* limit = limits_.Find(name);
   if (limit == nullptr || !cells_ || limit->name == name) return limit;
-  const std::optional<int> cell = CellOf(name);
+  const std::optional<int> cell = CellOfValueName(name);
   if (cell && !std::binary_search(cells_->begin(), cells_->end(), *cell)) return nullptr;
   return limit;
 }

@@ -6,13 +6,12 @@
 #include <optional>
 
 #include "runner/alarms/alarm_limits.h"
+#include "runner/hosting/device_cells.h"
 
 namespace runner {
 namespace {
 
 constexpr int kStringPoint = 1;  // the point of the string's own checks
-
-std::string CellValueName(int k) { return "battery_" + std::to_string(k) + "_value"; }
 
 bool Covers(const std::string& pattern, int k) {
   const std::string name = CellValueName(k);

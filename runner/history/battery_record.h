@@ -20,12 +20,13 @@
 
 #include "host/device_contract.h"
 #include "host/ttime.h"
+#include "runner/hosting/device_cells.h"
 #include "runner/hosting/ttime_decode.h"
 
 namespace runner {
 
 inline constexpr std::size_t kRecordSize = qorv::kBatteryRecordSize;
-inline constexpr std::size_t kRecordCellSlots = 32;
+inline constexpr std::size_t kRecordCellSlots = kRecordCells;
 
 struct BatteryRecord {
   std::uint32_t data_id = 0;

@@ -14,6 +14,7 @@
 
 #include "runner/alarms/string_health.h"
 #include "runner/history/history_store.h"
+#include "runner/hosting/device_cells.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
@@ -91,7 +92,7 @@ std::string RowTable(const HistoryRow& row, const CellSpan& span) {
     if (volts(k) > volts(hi)) hi = k;
   }
   const auto cell = [&](int k) {
-    return Num(static_cast<double>(volts(k))) + " #" + std::to_string(span.first + k);
+    return Num(static_cast<double>(volts(k))) + " #" + std::to_string(CellNumber(span.first, k));
   };
   const std::optional<StringHealth> h = HealthOf(row, span);
   const std::string health = h ? Num(h->sigma_mv, "%4.0f") + "  #" +

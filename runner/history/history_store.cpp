@@ -12,6 +12,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <sqlite3.h>
 
+#include "runner/hosting/device_cells.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
@@ -19,8 +20,8 @@ namespace {
 
 std::string CellColumns(const char* separator, const char* each) {
   std::string text;
-  for (int k = 1; k <= kHistoryCells; ++k)
-    text += std::string(separator) + "cell_" + std::to_string(k) + each;
+  for (int k = 0; k < kHistoryCells; ++k)
+    text += std::string(separator) + HistoryCellColumn(k) + each;
   return text;
 }
 

@@ -12,6 +12,7 @@
 #include "host/qorv_spdevice.h"
 #include "runner/alarms/alarm_book.h"
 #include "runner/alarms/health_alarms.h"
+#include "runner/hosting/device_cells.h"
 #include "runner/lines/link_watch.h"
 #include "runner/site/site.h"
 
@@ -39,19 +40,5 @@ struct DeviceSlot {
 // The health of the slot's configured cells in a published record; empty
 // when none of them has a reading.
 std::optional<StringHealth> HealthOfRecord(const DeviceSlot& slot, const float* cells);
-
-// Cells a device type answers for.
-int CellCountOf(const std::string& device_type);
-
-// The cells a device's configuration puts in use, as the device itself
-// reads it for its threshold checks: 0 .. "amount" - 1 with a valid
-// "group_index", plus each "active_batteries" entry; every cell of the
-// device when neither names one. Entries outside 0 .. `cells_answered` - 1
-// are dropped. Sorted, without repeats.
-std::vector<int> ConfiguredCells(const Json::Value& config, int cells_answered);
-
-// The number the device gives its cell 0 in alarm texts: "battery_start"
-// (or 17 for "group_index" 2) of its appSetting, plus one.
-int FirstCellNumber(const Json::Value& config);
 
 }  // namespace runner

@@ -5,11 +5,10 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "runner/history/battery_record.h"
+#include "runner/hosting/device_cells.h"
 
 namespace runner {
 namespace {
-
-std::string CellName(int k) { return "battery_" + std::to_string(k) + "_value"; }
 
 std::optional<float> Ask(const QorvSPDevice& device, const std::string& name) {
   try {
@@ -21,7 +20,7 @@ std::optional<float> Ask(const QorvSPDevice& device, const std::string& name) {
 
 void FillLive(const DeviceSlot& slot, DeviceView& view) {
   const QorvSPDevice& device = *slot.device;
-  for (int k = 0; k < slot.cell_count; ++k) view.cells.push_back(Ask(device, CellName(k)));
+  for (int k = 0; k < slot.cell_count; ++k) view.cells.push_back(Ask(device, CellValueName(k)));
   view.group_voltage = Ask(device, "group_voltage");
   view.group_current = Ask(device, "group_current");
   view.temperature = Ask(device, "temperature");
@@ -32,7 +31,7 @@ void FillFromRecord(const DeviceSlot& slot, DeviceView& view) {
   const std::optional<BatteryRecord> record = DecodeRecord(*slot.latest);
   if (!record) return;
   view.from_record = true;
-  for (int k = 0; k < slot.cell_count && k < static_cast<int>(kRecordCellSlots); ++k)
+  for (int k = 0; k < slot.cell_count && k < kRecordCells; ++k)
     view.cells.push_back(record->cells[static_cast<std::size_t>(k)]);
   view.group_voltage = record->group_voltage;
   view.group_current = record->group_current;
@@ -46,7 +45,7 @@ void FindExtremes(const std::vector<int>& active_cells, DeviceView& view) {
   for (const int cell : active_cells) {
     const auto k = static_cast<std::size_t>(cell);
     if (k >= view.cells.size() || !view.cells[k]) continue;
-    const CellExtreme here{view.first_cell_number + static_cast<int>(k), *view.cells[k]};
+    const CellExtreme here{CellNumber(view.first_cell_number, cell), *view.cells[k]};
     if (!view.min_cell || here.volts < view.min_cell->volts) view.min_cell = here;
     if (!view.max_cell || here.volts > view.max_cell->volts) view.max_cell = here;
     readings.push_back({here.number, here.volts});
@@ -95,7 +94,7 @@ DeviceView Observe(const DeviceSlot& slot, const std::string& port, bool online,
   view.link = slot.link.counters();
   view.alarms = slot.alarms.Active();
   for (ActiveAlarm& a : slot.health_alarms.Active()) view.alarms.push_back(std::move(a));
-  view.cell_limit = slot.alarms.limits().Find(CellName(0));
+  view.cell_limit = slot.alarms.limits().Find(CellValueName(0));
   if (slot.latest && !slot.latest_at.is_special())
     view.age_s = (now - slot.latest_at).total_seconds();
 

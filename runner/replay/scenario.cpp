@@ -14,6 +14,7 @@
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 #include <json/reader.h>
 
+#include "runner/recording/monitor_reply.h"
 #include "runner/time/time_text.h"
 
 namespace runner::replay {
@@ -176,7 +177,7 @@ void Reply(const LineInput& in, Action& a) {
   if (in_split && split.empty()) Fail("split needs chunk sizes");
   std::vector<std::size_t> sizes;
   for (const auto& t : split) sizes.push_back(ParseUnsigned(t, 65536, "chunk size"));
-  a.chunks = SplitFrame(BuildReply(address[0], ParseReadings(readings), bad_checksum), sizes);
+  a.chunks = recording::SplitFrame(recording::BuildReply(address[0], ParseReadings(readings), bad_checksum), sizes);
 }
 
 void Query(const LineInput& in, Action& a) {

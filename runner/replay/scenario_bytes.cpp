@@ -6,8 +6,6 @@
 namespace runner::replay {
 namespace {
 
-constexpr unsigned char kReplyStart = 0xED;
-constexpr unsigned kChecksumModulus = 254;
 // Far beyond any frame or record; keeps a typo like 00*99999999 from
 // exhausting memory.
 constexpr std::size_t kMaxBytesPerLine = 65536;
@@ -83,42 +81,6 @@ std::vector<std::uint16_t> ParseReadings(const std::vector<std::string>& tokens)
     out.insert(out.end(), r.count, static_cast<std::uint16_t>(reading));
   }
   return out;
-}
-
-unsigned char ReplyChecksum(const unsigned char* data, std::size_t len) {
-  unsigned char sum = 0;
-  for (std::size_t i = 0; i < len; ++i) sum = static_cast<unsigned char>(sum + data[i]);
-  return static_cast<unsigned char>(sum % kChecksumModulus);
-}
-
-// > ED addr [readings, high byte first] cs     cs over addr and readings
-Bytes BuildReply(unsigned char address, const std::vector<std::uint16_t>& readings,
-                 bool bad_checksum) {
-  Bytes frame{kReplyStart, address};
-  for (std::uint16_t r : readings) {
-    frame.push_back(static_cast<unsigned char>(r >> 8));
-    frame.push_back(static_cast<unsigned char>(r & 0xFF));
-  }
-  unsigned char cs = ReplyChecksum(frame.data() + 1, frame.size() - 1);
-  if (bad_checksum) cs = static_cast<unsigned char>(cs + 1);
-  frame.push_back(cs);
-  return frame;
-}
-
-std::vector<Bytes> SplitFrame(const Bytes& frame, const std::vector<std::size_t>& sizes) {
-  std::vector<Bytes> chunks;
-  std::size_t at = 0;
-  for (std::size_t size : sizes) {
-    if (size == 0) throw std::invalid_argument("a chunk of 0 bytes");
-    if (size > frame.size() - at)
-      throw std::invalid_argument("chunks add up to more than the " + std::to_string(frame.size()) +
-                                  "-byte frame");
-    chunks.emplace_back(frame.begin() + static_cast<long>(at),
-                        frame.begin() + static_cast<long>(at + size));
-    at += size;
-  }
-  if (at < frame.size()) chunks.emplace_back(frame.begin() + static_cast<long>(at), frame.end());
-  return chunks;
 }
 
 }  // namespace runner::replay

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "runner/hosting/device_cells.h"
 #include "runner/hosting/serial_settings.h"
 #include "runner/lines/device_slot.h"
 
@@ -123,7 +124,7 @@ std::optional<StringReading> ReadString(QorvSPDevice& device) {
   try {
     // The device keeps a cell outside its block type's window at 0 V.
     for (int k = 0; k < reading.cells; ++k)
-      if (device.Get_Value(0, "battery_" + std::to_string(k) + "_value") != 0.0f)
+      if (device.Get_Value(0, CellValueName(k)) != 0.0f)
         ++reading.cells_in_window;
     reading.string_volts = device.Get_Value(0, "group_voltage");
   } catch (const std::out_of_range&) {

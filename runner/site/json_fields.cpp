@@ -1,6 +1,6 @@
 #include "runner/site/json_fields.h"
 
-#include <cmath>
+#include <set>
 #include <sstream>
 
 namespace runner::internal {
@@ -12,35 +12,30 @@ std::string Range(double lo, double hi) {
   return out.str();
 }
 
+const Json::Value& RequireObject(const Json::Value& object, const std::string& where) {
+  if (!object.isObject())
+    throw FieldError{where.empty() ? "(top level)" : where,
+                     "must be an object, got " + Describe(object)};
+  return object;
+}
+
+long WholeValue(const Json::Value& value, const std::string& where, long lo, long hi) {
+  return support::Whole(value, where, lo, hi, support::NumberText::kRefused);
+}
+
+double NumberValue(const Json::Value& value, const std::string& where, double lo, double hi) {
+  const double number = support::Number(value, where, support::NumberText::kRefused);
+  if (number < lo || number > hi)
+    throw FieldError{where, "must lie in " + Range(lo, hi) + ", got " + Describe(value)};
+  return number;
+}
+
 }  // namespace
 
-std::string Describe(const Json::Value& value) {
-  if (value.isString()) return "\"" + value.asString() + "\"";
-  if (value.isNumeric() || value.isBool()) return value.asString();
-  if (value.isNull()) return "null";
-  return value.isArray() ? "an array" : "an object";
-}
-
-std::string Item(const std::string& where, unsigned index) {
-  return where + "[" + std::to_string(index) + "]";
-}
-
-std::string Member(const std::string& where, const std::string& key) {
-  return where.empty() ? key : where + "." + key;
-}
-
-Fields::Fields(const Json::Value& object, std::string where,
+Fields::Fields(const Json::Value& object, const std::string& where,
                std::initializer_list<const char*> known)
-    : object_(object), where_(std::move(where)) {
-  if (!object.isObject())
-    throw FieldError{where_.empty() ? "(top level)" : where_,
-                     "must be an object, got " + Describe(object)};
-  const std::set<std::string> names(known.begin(), known.end());
-  for (const std::string& key : object.getMemberNames())
-    if (!names.count(key)) throw FieldError{Member(where_, key), "unknown key"};
-}
-
-bool Fields::Has(const char* key) const { return object_.isMember(key) && !object_[key].isNull(); }
+    : object_(RequireObject(object, where), where,
+              std::set<std::string>(known.begin(), known.end())) {}
 
 std::string Fields::String(const char* key) const {
   if (!Has(key)) throw FieldError{Where(key), "is required"};
@@ -69,24 +64,6 @@ std::optional<long> Fields::OptionalWhole(const char* key, long lo, long hi) con
 std::optional<double> Fields::OptionalNumber(const char* key, double lo, double hi) const {
   if (!Has(key)) return std::nullopt;
   return NumberValue(object_[key], Where(key), lo, hi);
-}
-
-long WholeValue(const Json::Value& value, const std::string& where, long lo, long hi) {
-  const bool whole =
-      value.isNumeric() && !value.isBool() && value.asDouble() == std::floor(value.asDouble());
-  if (!whole || value.asDouble() < lo || value.asDouble() > hi)
-    throw FieldError{where, "must be a whole number in " + std::to_string(lo) + ".." +
-                                std::to_string(hi) + ", got " + Describe(value)};
-  return static_cast<long>(value.asDouble());
-}
-
-double NumberValue(const Json::Value& value, const std::string& where, double lo, double hi) {
-  if (!value.isNumeric() || value.isBool() || !std::isfinite(value.asDouble()))
-    throw FieldError{where, "must be a number, got " + Describe(value)};
-  const double number = value.asDouble();
-  if (number < lo || number > hi)
-    throw FieldError{where, "must lie in " + Range(lo, hi) + ", got " + Describe(value)};
-  return number;
 }
 
 }  // namespace runner::internal

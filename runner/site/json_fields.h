@@ -1,37 +1,33 @@
 #pragma once
-// Reading site JSON with the path of every value at hand, so each error can
-// say exactly where it is: "devices[1].limits[0].low".
+// The site file's typed fields, read with support/json_path.h so that each
+// error says exactly where it is: "devices[1].limits[0].low".
 
 #include <initializer_list>
 #include <optional>
-#include <set>
 #include <string>
 
 #include <json/value.h>
 
+#include "support/json_path.h"
+
 namespace runner::internal {
 
 // Thrown with the JSON path and the problem; the site reader adds the file.
-struct FieldError {
-  std::string where;
-  std::string problem;
-};
+using FieldError = support::PathError;
+using support::Describe;
+using support::Item;
+using support::Member;
 
-// A short rendering of a JSON value for messages.
-std::string Describe(const Json::Value& value);
-
-// "devices" + 1 -> "devices[1]"; "devices[1]" + "name" -> "devices[1].name".
-std::string Item(const std::string& where, unsigned index);
-std::string Member(const std::string& where, const std::string& key);
-
-// An object whose keys are all known; look-ups carry their paths.
+// An object whose keys are all known; look-ups carry their paths. A key
+// given as null counts as not given.
 class Fields {
  public:
-  Fields(const Json::Value& object, std::string where, std::initializer_list<const char*> known);
+  Fields(const Json::Value& object, const std::string& where,
+         std::initializer_list<const char*> known);
 
-  bool Has(const char* key) const;
+  bool Has(const char* key) const { return object_.Has(key) && !object_[key].isNull(); }
   const Json::Value& Get(const char* key) const { return object_[key]; }
-  std::string Where(const char* key) const { return Member(where_, key); }
+  std::string Where(const char* key) const { return object_.Where(key); }
 
   std::string String(const char* key) const;  // required, non-empty
   std::optional<std::string> OptionalString(const char* key) const;
@@ -40,11 +36,7 @@ class Fields {
   std::optional<double> OptionalNumber(const char* key, double lo, double hi) const;
 
  private:
-  const Json::Value& object_;
-  std::string where_;
+  support::Object object_;
 };
-
-long WholeValue(const Json::Value& value, const std::string& where, long lo, long hi);
-double NumberValue(const Json::Value& value, const std::string& where, double lo, double hi);
 
 }  // namespace runner::internal

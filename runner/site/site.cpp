@@ -16,6 +16,7 @@
 
 #include <json/reader.h>
 
+#include "runner/hosting/device_cells.h"
 #include "runner/site/json_fields.h"
 #include "runner/site/peer_sum_cycles.h"
 #include "sim/config.h"
@@ -39,9 +40,8 @@ constexpr std::uint8_t kPreambleByte = 0xFE;  // a wire address equal to it read
 constexpr off_t kMaxSiteFileBytes = 1 << 20;
 // Far deeper than any site file; bounds the parser's recursion.
 constexpr int kMaxJsonDepth = 64;
-// The values a device answers by name; cells count up to the record's 32.
+// The values a device answers by name, with a name for each of the record's cells.
 constexpr const char* kScalarValueNames[] = {"group_voltage", "group_current", "temperature"};
-constexpr int kRecordCellNames = 32;
 
 std::string Resolve(const std::string& path, const std::string& base_dir) {
   if (path.empty() || path[0] == '/' || base_dir.empty()) return path;
@@ -69,8 +69,7 @@ unsigned PeerId(const Json::Value& value, const std::string& where) {
 
 std::vector<std::string> AnsweredValueNames() {
   std::vector<std::string> names(std::begin(kScalarValueNames), std::end(kScalarValueNames));
-  for (int k = 0; k < kRecordCellNames; ++k)
-    names.push_back("battery_" + std::to_string(k) + "_value");
+  for (int k = 0; k < kRecordCells; ++k) names.push_back(CellValueName(k));
   return names;
 }
 
@@ -83,8 +82,8 @@ void CheckLimitName(const std::string& name, const std::string& where) {
     if (pattern ? fnmatch(name.c_str(), known.c_str(), 0) == 0 : name == known) return;
   throw FieldError{where, std::string(pattern ? "matches" : "is") +
                               " no value a device answers: \"" + name +
-                              "\" (values: group_voltage, group_current, temperature, "
-                              "battery_0_value .. battery_31_value)"};
+                              "\" (values: group_voltage, group_current, temperature, " +
+                              CellValueName(0) + " .. " + CellValueName(kRecordCells - 1) + ")"};
 }
 
 Limit ReadLimit(const Json::Value& value, const std::string& where) {
@@ -408,7 +407,7 @@ Site ParseSite(const Json::Value& root, const std::string& origin, const std::st
     ReadRoot(site, root, base_dir);
     CheckSite(site);
   } catch (const FieldError& e) {
-    throw SiteError(origin, e.where, e.problem);
+    throw SiteError(origin, e.where(), e.problem());
   }
   AddSimMonitors(site);
   return site;

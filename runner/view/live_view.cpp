@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "runner/alarms/health_alarms.h"
+#include "runner/hosting/device_cells.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
@@ -23,10 +24,6 @@ constexpr const char* kClearBelow = "\x1b[J";
 
 constexpr int kCellColumnWidth = 16;  // " 18 13.31 █████ ": five columns on 80
 constexpr int kBarWidth = 5;
-// Bars without a configured range span the window a 12 V block reading is
-// accepted in, or a 6 V block's.
-constexpr float kTwelveVoltLow = 9.0f, kTwelveVoltHigh = 15.0f;
-constexpr float kSixVoltLow = 4.5f, kSixVoltHigh = 7.5f;
 // Alarm lines at most, the "+N more" line included: a string in trouble
 // can raise thirty at once, and the devices must stay in sight.
 constexpr int kMostAlarmLines = 8;
@@ -118,13 +115,15 @@ void BarRange(const DeviceView& d, float& low, float& high) {
     high = *d.cell_limit->high + margin;
     return;
   }
-  const bool six_volt = d.max_cell && d.max_cell->volts < kSixVoltHigh;
-  low = six_volt ? kSixVoltLow : kTwelveVoltLow;
-  high = six_volt ? kSixVoltHigh : kTwelveVoltHigh;
+  // Without a configured range: the window the string's blocks read in.
+  const CellWindow window =
+      WindowOfString(d.max_cell ? std::optional<float>(d.max_cell->volts) : std::nullopt);
+  low = window.low;
+  high = window.high;
 }
 
 bool InAlarm(const DeviceView& d, std::size_t k) {
-  const std::string name = "battery_" + std::to_string(k) + "_value";
+  const std::string name = CellValueName(static_cast<int>(k));
   return std::any_of(d.alarms.begin(), d.alarms.end(), [&](const ActiveAlarm& a) {
     return a.name == name || (a.name == kDeviationAlarm && a.point == static_cast<int>(k) + 1);
   });
@@ -264,7 +263,8 @@ void Cells(Screen& s, const DeviceView& d, int width) {
       const std::size_t k = static_cast<std::size_t>(c * rows + r);
       if (k >= d.cells.size()) break;
       const char* colour = InAlarm(d, k) ? kRed : d.from_record ? kDim : kPlain;
-      const std::string number = Format("%3.0f", d.first_cell_number + static_cast<double>(k));
+      const std::string number =
+          Format("%3.0f", CellNumber(d.first_cell_number, static_cast<int>(k)));
       const std::optional<float>& v = d.cells[k];
       s.Style(colour).Put(number + " " + (v ? Format("%5.2f", *v) : std::string("  -- ")) + " ");
       std::string bar = v ? CellBar(*v, low, high, kBarWidth) : "";

@@ -9,6 +9,7 @@
 
 #include "host/device_contract.h"
 #include "sim/config_error.h"
+#include "support/json_path.h"
 
 namespace sim {
 namespace {
@@ -35,34 +36,13 @@ KeySet FaultKeys() {
   return keys;
 }
 
-bool ParseDouble(const std::string& text, double& out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  out = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && std::isfinite(out);
-}
-
-// A short rendering of any JSON value for error messages.
-std::string Describe(const Json::Value& value) {
-  if (value.isString()) return "\"" + value.asString() + "\"";
-  if (value.isNumeric() || value.isBool()) return value.asString();
-  return value.isNull() ? "null" : value.isArray() ? "an array" : "an object";
-}
-
+// Settings also come from the command line, so numbers may be text.
 double Number(const Json::Value& value, const std::string& where) {
-  double number = 0;
-  if (value.isNumeric()) return value.asDouble();
-  if (value.isString() && ParseDouble(value.asString(), number)) return number;
-  throw ConfigError(where, "must be a number, got " + Describe(value));
+  return support::Number(value, where, support::NumberText::kAccepted);
 }
 
 long Integer(const Json::Value& value, const std::string& where, long lo, long hi) {
-  const double number = Number(value, where);
-  if (number != std::floor(number) || number < lo || number > hi) {
-    throw ConfigError(where, "must be a whole number in " + std::to_string(lo) + ".." +
-                                 std::to_string(hi) + ", got " + Describe(value));
-  }
-  return static_cast<long>(number);
+  return support::Whole(value, where, lo, hi, support::NumberText::kAccepted);
 }
 
 std::string Text(const Json::Value& value, const std::string& where) {
@@ -78,42 +58,34 @@ bool Boolean(const Json::Value& value, const std::string& where) {
   throw ConfigError(where, "must be true or false");
 }
 
-// An object whose keys are checked against a known set before any is read.
-class ObjectReader {
- public:
-  ObjectReader(const Json::Value& object, std::string where, const KeySet& known)
-      : object_(object), where_(std::move(where)) {
-    if (!object.isObject())
-      throw ConfigError(where_.empty() ? "settings" : where_, "must be an object");
-    for (const std::string& key : object.getMemberNames()) {
-      if (!known.count(key)) throw ConfigError(Field(where_, key), "unknown key");
-    }
-  }
+const Json::Value& RequireObject(const Json::Value& object, const std::string& where) {
+  if (!object.isObject())
+    throw ConfigError(where.empty() ? "settings" : where, "must be an object");
+  return object;
+}
 
-  bool Has(const char* key) const { return object_.isMember(key); }
-  const Json::Value& operator[](const char* key) const { return object_[key]; }
-  std::string Where(const std::string& key) const { return Field(where_, key); }
+// An object whose keys are checked against a known set before any is read.
+class ObjectReader : public support::Object {
+ public:
+  ObjectReader(const Json::Value& object, const std::string& where, const KeySet& known)
+      : Object(RequireObject(object, where), where, known) {}
 
   void Read(const char* key, double& out) const {
-    if (Has(key)) out = Number(object_[key], Where(key));
+    if (Has(key)) out = Number((*this)[key], Where(key));
   }
   void Read(const char* key, std::optional<double>& out) const {
-    if (Has(key)) out = Number(object_[key], Where(key));
+    if (Has(key)) out = Number((*this)[key], Where(key));
   }
   void Read(const char* key, int& out, long lo, long hi) const {
-    if (Has(key)) out = static_cast<int>(Integer(object_[key], Where(key), lo, hi));
+    if (Has(key)) out = static_cast<int>(Integer((*this)[key], Where(key), lo, hi));
   }
-
- private:
-  const Json::Value& object_;
-  std::string where_;
 };
 
 std::vector<double> Voltages(const Json::Value& value, const std::string& where) {
   if (!value.isArray()) return {Number(value, where)};
   std::vector<double> volts;
   for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
-    volts.push_back(Number(value[i], where + "[" + std::to_string(i) + "]"));
+    volts.push_back(Number(value[i], support::Item(where, i)));
   }
   return volts;
 }
@@ -179,8 +151,8 @@ void ReadEvents(const ObjectReader& reader, MonitorProfile& profile) {
   const Json::Value& events = reader["events"];
   if (!events.isArray()) throw ConfigError(reader.Where("events"), "must be an array");
   for (Json::ArrayIndex i = 0; i < events.size(); ++i) {
-    profile.events.push_back(ParseEvent(events[i], profile.cell_type,
-                                        reader.Where("events[" + std::to_string(i) + "]")));
+    profile.events.push_back(
+        ParseEvent(events[i], profile.cell_type, support::Item(reader.Where("events"), i)));
   }
 }
 
@@ -209,9 +181,9 @@ BusOptions ReadBusOptions(const Json::Value& root) {
 }
 
 Json::Value ScalarFromText(const std::string& text) {
-  double number = 0;
   if (text == "true" || text == "false") return Json::Value(text == "true");
-  if (ParseDouble(text, number)) return Json::Value(number);
+  if (const std::optional<double> number = support::NumberFromText(text))
+    return Json::Value(*number);
   return Json::Value(text);
 }
 
@@ -247,7 +219,8 @@ uint8_t ParseAddress(const Json::Value& value, const std::string& where) {
     address = static_cast<long>(value.asDouble());
   }
   if (address < 0 || address > 0xFF) {
-    throw ConfigError(where, "must be a byte such as \"0x81\" or 129, got " + Describe(value));
+    throw ConfigError(where,
+                      "must be a byte such as \"0x81\" or 129, got " + support::Describe(value));
   }
   return static_cast<uint8_t>(address);
 }
@@ -353,7 +326,7 @@ BusConfig ParseBusConfig(const Json::Value& root) {
       throw ConfigError("monitors", "must be a non-empty array of monitor objects");
     }
     for (Json::ArrayIndex i = 0; i < monitors.size(); ++i) {
-      config.monitors.push_back(ParseMonitor(monitors[i], "monitors[" + std::to_string(i) + "]"));
+      config.monitors.push_back(ParseMonitor(monitors[i], support::Item("monitors", i)));
     }
   } else {
     KeySet keys = kProfileKeys;
@@ -376,7 +349,7 @@ Json::Value ParseOptionText(const std::string& text, const std::string& where,
     const size_t equals = item.find('=');
     const std::string key = equals == std::string::npos ? bare_key : Trim(item.substr(0, equals));
     if (key.empty()) throw ConfigError(where, "expected key=value, got \"" + item + "\"");
-    if (object.isMember(key)) throw ConfigError(Field(where, key), "given twice");
+    if (object.isMember(key)) throw ConfigError(support::Member(where, key), "given twice");
     object[key] = equals == std::string::npos ? Json::Value(item)
                                               : ValueFromText(Trim(item.substr(equals + 1)));
   }

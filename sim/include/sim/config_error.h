@@ -2,20 +2,13 @@
 // Bad simulator settings. The message names the setting, e.g.
 // "monitors[1].faults.drop: rate must lie in 0..1, got 1.5".
 
-#include <stdexcept>
-#include <string>
+#include "support/json_path.h"
 
 namespace sim {
 
-class ConfigError : public std::runtime_error {
- public:
-  ConfigError(const std::string& where, const std::string& problem)
-      : std::runtime_error(where + ": " + problem) {}
-};
+using ConfigError = support::PathError;
 
 // The dotted name of `key` inside `where`; `where` may be empty.
-inline std::string Field(const std::string& where, const std::string& key) {
-  return where.empty() ? key : where + "." + key;
-}
+using support::Member;
 
 }  // namespace sim
