@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include "runner/hosting/device_cells.h"
+
 namespace runner {
 namespace {
 
@@ -47,7 +49,7 @@ std::optional<StringHealth> ComputeHealth(const std::vector<CellReading>& readin
 
 std::optional<StringHealth> HealthOfCells(const float* cells, int count, int first_number) {
   std::vector<CellReading> readings;
-  for (int k = 0; k < count; ++k) readings.push_back({first_number + k, cells[k]});
+  for (int k = 0; k < count; ++k) readings.push_back({CellNumber(first_number, k), cells[k]});
   return ComputeHealth(readings);
 }
 
