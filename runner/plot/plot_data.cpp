@@ -1,9 +1,9 @@
 #include "runner/plot/plot_data.h"
 
 #include <cstddef>
+#include <cstdio>
+#include <functional>
 #include <utility>
-
-#include "runner/time/time_text.h"
 
 namespace runner::plot {
 namespace {
@@ -65,6 +65,28 @@ PlotPanel CellPanel(const std::vector<HistoryRow>& rows, const CellNumbering& ce
   return panel;
 }
 
+// Panels in the order BuildPlotData makes them.
+enum PanelIndex : std::size_t { kCellPanel, kStringPanel, kCurrentPanel, kTemperaturePanel };
+
+// Where an alarm goes and what it is called there: a cell's by its number
+// in the string, the others by the value.
+AlarmMark MarkOf(const AlarmRow& a, const CellNumbering& cells) {
+  const std::string kind = std::string(" ") + AlarmKindName(a.change.kind);
+  AlarmMark mark{a.utc, a.change.raised, a.change.name + kind, kCellPanel};
+  int k = -1;
+  char tail = 0;
+  if (std::sscanf(a.change.name.c_str(), "battery_%d_valu%c", &k, &tail) == 2 && tail == 'e') {
+    mark.text = "cell " + std::to_string(cells.first + k) + kind;
+  } else if (a.change.name == "group_voltage") {
+    mark.panel = kStringPanel;
+  } else if (a.change.name == "group_current") {
+    mark.panel = kCurrentPanel;
+  } else if (a.change.name == "temperature") {
+    mark.panel = kTemperaturePanel;
+  }
+  return mark;
+}
+
 std::vector<OffsetFrom> OffsetsOf(const std::vector<HistoryRow>& rows) {
   std::vector<OffsetFrom> offsets;
   for (const HistoryRow& row : rows)
@@ -107,9 +129,7 @@ PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<Al
       SinglePanel(rows, "current (A)", [](const BatteryRecord& r) { return r.group_current; }));
   data.panels.push_back(SinglePanel(rows, "temperature (\u00B0C)",
                                     [](const BatteryRecord& r) { return r.temperature; }));
-  for (const AlarmRow& a : alarms)
-    data.alarms.push_back(
-        {a.utc, a.change.raised, a.change.name + " " + AlarmKindName(a.change.kind)});
+  for (const AlarmRow& a : alarms) data.alarms.push_back(MarkOf(a, cells));
   return data;
 }
 

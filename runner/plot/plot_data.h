@@ -5,6 +5,7 @@
 // across them. Times are instants (seconds since 1970 UTC); the offsets in
 // force let the axis be labelled in local time as the host stamped it.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,8 +55,9 @@ struct PlotPanel {
 
 struct AlarmMark {
   std::int64_t utc = 0;
-  bool raised = false;  // false: cleared
-  std::string text;     // e.g. "第18节电池 low"
+  bool raised = false;    // false: cleared
+  std::string text;       // e.g. "cell 18 low"
+  std::size_t panel = 0;  // the panel showing the value it concerns
 };
 
 // The offset from UTC (seconds) in force from `utc` on.

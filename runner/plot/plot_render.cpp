@@ -35,6 +35,7 @@ constexpr Rgb kPanelColours[] = {
 constexpr double kLeft = 70, kRight = 190, kTop = 44, kBottom = 52, kPanelGap = 26;
 constexpr double kFontSize = 12;
 constexpr const char* kFont = "DejaVu Sans";
+constexpr std::size_t kNamedAlarmsAtMost = 12;
 
 struct Box {
   double x, y, w, h;
@@ -94,7 +95,7 @@ ValueAxis ValueAxisOf(const PlotPanel& panel) {
   const double pad = hi > lo ? 0.06 * (hi - lo) : std::max(0.5, 0.01 * std::fabs(hi));
   lo -= pad;
   hi += pad;
-  return {lo, hi, NiceStep(hi - lo, 4)};
+  return {lo, hi, NiceStep(hi - lo, 5)};
 }
 
 struct TimeAxis {
@@ -276,15 +277,25 @@ void DrawAlarms(cairo_t* cr, const PlotData& data, const TimeAxis& t,
     cairo_stroke(cr);
   }
   cairo_set_dash(cr, nullptr, 0, 0);
-  // Raised marks point down, cleared ones up, above the first panel.
+  // Raised marks point down, cleared ones up, at the top of the panel of
+  // the value; named there while they are few enough to read.
+  const bool named = data.alarms.size() <= kNamedAlarmsAtMost;
   for (const AlarmMark& a : data.alarms) {
-    const double x = t.X(boxes.front(), a.utc), y = boxes.front().y;
+    const Box& box = boxes[std::min(a.panel, boxes.size() - 1)];
+    const double x = t.X(box, a.utc), y = box.y;
     SetColour(cr, a.raised ? kRaisedColour : kClearedColour);
-    cairo_move_to(cr, x - 5, a.raised ? y - 8 : y);
-    cairo_line_to(cr, x + 5, a.raised ? y - 8 : y);
-    cairo_line_to(cr, x, a.raised ? y : y - 8);
+    cairo_move_to(cr, x - 5, a.raised ? y : y + 8);
+    cairo_line_to(cr, x + 5, a.raised ? y : y + 8);
+    cairo_line_to(cr, x, a.raised ? y + 8 : y);
     cairo_close_path(cr);
     cairo_fill(cr);
+    if (!named) continue;
+    // Beside the mark, or before it where the panel ends.
+    const std::string label = a.text + (a.raised ? "" : " cleared");
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, label.c_str(), &e);
+    const bool before = x + 7 + e.x_advance > box.x + box.w;
+    Text(cr, before ? x - 7 : x + 7, y + 12, label, before ? 1.0 : 0.0);
   }
   if (data.alarms.empty()) return;
   const std::size_t raised = static_cast<std::size_t>(std::count_if(

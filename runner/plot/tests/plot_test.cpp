@@ -60,9 +60,18 @@ class PlotTest : public ::testing::Test {
     for (int row = 0; row < kRows; ++row)
       store->AddRow(InstantOfLocal(kStart + minutes(row)), "interval", EncodeRecord(RecordAt(row)));
     // Raised and cleared inside the range the tests ask for, and one after it.
-    for (auto [row, raised] : {std::pair{3, true}, std::pair{6, false}, std::pair{10, true}}) {
-      AlarmChange change{"battery_5_value", "cell", 6, AlarmKind::kLow, raised, 12.1f, 12.5f};
-      store->AddAlarm(InstantOfLocal(kStart + minutes(row)), kDataId, "string-B", change);
+    const struct {
+      int row;
+      const char* name;
+      AlarmKind kind;
+      bool raised;
+    } alarms[] = {{3, "battery_5_value", AlarmKind::kLow, true},
+                  {5, "temperature", AlarmKind::kHigh, true},
+                  {6, "battery_5_value", AlarmKind::kLow, false},
+                  {10, "battery_5_value", AlarmKind::kLow, true}};
+    for (const auto& a : alarms) {
+      AlarmChange change{a.name, "text", 6, a.kind, a.raised, 12.1f, 12.5f};
+      store->AddAlarm(InstantOfLocal(kStart + minutes(a.row)), kDataId, "string-B", change);
     }
   }
 
@@ -171,17 +180,20 @@ TEST_F(PlotTest, ModelHoldsEveryCellAndTheStringCurrentAndTemperatureOverTheRang
   EXPECT_FLOAT_EQ(data.panels[2].series[0].points[3].value, row5.group_current);
   EXPECT_FLOAT_EQ(data.panels[3].series[0].points[3].value, row5.temperature);
 
-  ASSERT_EQ(data.alarms.size(), 2u) << "the alarm after the range is left out";
-  EXPECT_TRUE(data.alarms[0].raised);
-  EXPECT_FALSE(data.alarms[1].raised);
-  EXPECT_EQ(data.alarms[1].text, "battery_5_value low");
+  // Each alarm in the panel of its value, a cell's named by its number.
+  ASSERT_EQ(data.alarms.size(), 3u) << "the alarm after the range is left out";
+  std::vector<std::string> marks;
+  for (const AlarmMark& a : data.alarms)
+    marks.push_back(std::to_string(a.panel) + " " + a.text + (a.raised ? " raised" : " cleared"));
+  EXPECT_EQ(marks, (std::vector<std::string>{"0 cell 36 low raised", "3 temperature high raised",
+                                             "0 cell 36 low cleared"}));
 }
 
 TEST_F(PlotTest, WritesAnSvgWithOnePathASeriesAndAPngOfTheImageSize) {
   const std::string svg_path = dir_ + "/night.svg";
   std::ostringstream err;
   ASSERT_EQ(RunHistoryPlot(Range(), svg_path, err), 0) << err.str();
-  EXPECT_NE(err.str().find("plotted 7 rows and 2 alarm events of data id 7"), std::string::npos);
+  EXPECT_NE(err.str().find("plotted 7 rows and 3 alarm events of data id 7"), std::string::npos);
   EXPECT_EQ(SeriesPathsIn(ReadAll(svg_path), 6), kCells + 3)
       << "one path of 7 points for each cell, the string, the current and the temperature";
 
