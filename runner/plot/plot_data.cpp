@@ -136,8 +136,9 @@ PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<Al
 PlotData LoadPlotData(HistoryStore& store, unsigned data_id, const TimeRange& range) {
   std::vector<HistoryRow> rows;
   store.ForEachRow(data_id, range, [&](const HistoryRow& row) {
-    rows.push_back(row);
-    rows.back().raw.clear();  // the decoded record is all a plot needs
+    // The decoded record is all a plot needs, not the raw bytes.
+    rows.push_back(
+        {row.id, row.time, row.utc, row.utc_offset_s, row.data_id, row.reason, row.record, {}});
   });
   std::vector<AlarmRow> alarms;
   store.ForEachAlarm(data_id, range, [&](const AlarmRow& a) { alarms.push_back(a); });

@@ -280,6 +280,7 @@ void DrawAlarms(cairo_t* cr, const PlotData& data, const TimeAxis& t,
   // Raised marks point down, cleared ones up, at the top of the panel of
   // the value; named there while they are few enough to read.
   const bool named = data.alarms.size() <= kNamedAlarmsAtMost;
+  std::vector<double> free_from(boxes.size(), 0.0);  // a panel's labels end there so far
   for (const AlarmMark& a : data.alarms) {
     const Box& box = boxes[std::min(a.panel, boxes.size() - 1)];
     const double x = t.X(box, a.utc), y = box.y;
@@ -295,7 +296,11 @@ void DrawAlarms(cairo_t* cr, const PlotData& data, const TimeAxis& t,
     cairo_text_extents_t e;
     cairo_text_extents(cr, label.c_str(), &e);
     const bool before = x + 7 + e.x_advance > box.x + box.w;
-    Text(cr, before ? x - 7 : x + 7, y + 12, label, before ? 1.0 : 0.0);
+    const double left = before ? x - 7 - e.x_advance : x + 7;
+    double& free = free_from[std::min(a.panel, boxes.size() - 1)];
+    if (left < free) continue;  // over the label before it: the mark alone
+    Text(cr, left, y + 12, label);
+    free = left + e.x_advance + 6;
   }
   if (data.alarms.empty()) return;
   const std::size_t raised = static_cast<std::size_t>(std::count_if(
