@@ -83,6 +83,7 @@ ValueAxis ValueAxisOf(const PlotPanel& panel) {
   double lo = INFINITY, hi = -INFINITY;
   for (const PlotSeries& s : panel.series)
     for (const PlotPoint& p : s.points) {
+      if (!std::isfinite(p.value)) continue;
       lo = std::min(lo, p.value);
       hi = std::max(hi, p.value);
     }
@@ -170,6 +171,7 @@ std::vector<std::pair<double, double>> Decimated(const PlotSeries& s, const Box&
     if (lo_at != hi_at) out.push_back(lo_at <= hi_at ? hi : lo);
   };
   for (std::size_t i = 0; i < s.points.size(); ++i) {
+    if (!std::isfinite(s.points[i].value)) continue;  // a damaged record is left out
     const std::pair<double, double> p{t.X(box, s.points[i].utc), v.Y(box, s.points[i].value)};
     if (!thin) {
       out.push_back(p);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -205,6 +206,21 @@ TEST_F(PlotTest, WritesAnSvgWithOnePathASeriesAndAPngOfTheImageSize) {
   EXPECT_EQ(png.substr(12, 4), "IHDR");
   EXPECT_EQ(BigEndian32(png, 16), 1200u);
   EXPECT_EQ(BigEndian32(png, 20), 900u);
+}
+
+TEST_F(PlotTest, ADamagedRowIsLeftOutOfTheDrawingNotTheWholePlot) {
+  BatteryRecord damaged = RecordAt(11);
+  damaged.cells[3] = std::numeric_limits<float>::infinity();
+  damaged.temperature = std::numeric_limits<float>::quiet_NaN();
+  HistoryStore::Open(Db())->AddRow(InstantOfLocal(kStart + minutes(11)), "interval",
+                                   EncodeRecord(damaged));
+  std::ostringstream err;
+  EXPECT_EQ(RunHistoryPlot(Range(), dir_ + "/all.png", err), 0) << err.str();
+  HistoryOptions all = Range();
+  all.to.clear();
+  EXPECT_EQ(RunHistoryPlot(all, dir_ + "/all.svg", err), 0) << err.str();
+  EXPECT_EQ(SeriesPathsIn(ReadAll(dir_ + "/all.svg"), 9), kCells + 1)
+      << "the cell and the temperature with a damaged row have a vertex less";
 }
 
 TEST_F(PlotTest, RefusesInputItCannotPlotAndWritesNoFile) {
