@@ -1,5 +1,6 @@
 #include "runner/plot/plot_data.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <functional>
@@ -29,10 +30,11 @@ PlotPanel SinglePanel(const std::vector<HistoryRow>& rows, const std::string& ti
 // extreme; `lower` picks by the lowest readings, else the highest.
 int ExtremeCell(const std::vector<HistoryRow>& rows, int count, bool lower) {
   int best = 0;
-  float best_value = rows.front().record.cells[0];
+  float best_value = lower ? INFINITY : -INFINITY;
   for (int k = 0; k < count; ++k) {
     for (const HistoryRow& row : rows) {
       const float v = row.record.cells[static_cast<std::size_t>(k)];
+      if (!std::isfinite(v)) continue;  // a damaged reading is no extreme
       if (lower ? v < best_value : v > best_value) {
         best = k;
         best_value = v;

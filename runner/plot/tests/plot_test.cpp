@@ -214,6 +214,9 @@ TEST_F(PlotTest, ADamagedRowIsLeftOutOfTheDrawingNotTheWholePlot) {
   damaged.temperature = std::numeric_limits<float>::quiet_NaN();
   HistoryStore::Open(Db())->AddRow(InstantOfLocal(kStart + minutes(11)), "interval",
                                    EncodeRecord(damaged));
+  auto store = HistoryStore::OpenReadOnly(Db());
+  const PlotData data = LoadPlotData(*store, kDataId, {});
+  EXPECT_EQ(data.panels[0].series[kCells - 2].name, "cell 51 (highest)") << "not the infinite one";
   std::ostringstream err;
   EXPECT_EQ(RunHistoryPlot(Range(), dir_ + "/all.png", err), 0) << err.str();
   HistoryOptions all = Range();
