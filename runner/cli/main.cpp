@@ -74,7 +74,8 @@ struct HistoryCommand {
 };
 
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
-  CLI::App* history = app.add_subcommand("history", "Print or export the history of one data id");
+  CLI::App* history =
+      app.add_subcommand("history", "Print, export or plot the history of one data id");
   auto* db = history->add_option("--db", h.options.db, "history database");
   history->add_option("--site", h.site, "take the database from this site file")->excludes(db);
   history->add_option("--data-id", h.options.data_id, "the device's data id")->required();
