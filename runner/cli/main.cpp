@@ -1,5 +1,5 @@
 // qorv-host: the reference host. Runs a site file, the built-in demo, or
-// one of the tools (history, replay).
+// one of the tools (history and its plot, replay).
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 
 #include "runner/cli/run_command.h"
 #include "runner/history/history_command.h"
+#include "runner/plot/plot_command.h"
 #include "runner/site/demo_site.h"
 #include "runner/site/site.h"
 
@@ -69,17 +70,27 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
 struct HistoryCommand {
   runner::HistoryOptions options;
   std::string site;
+  std::string plot;
 };
 
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
-  CLI::App* history = app.add_subcommand("history", "Print or export the history of one data id");
+  CLI::App* history =
+      app.add_subcommand("history", "Print, export or plot the history of one data id");
   auto* db = history->add_option("--db", h.options.db, "history database");
   history->add_option("--site", h.site, "take the database from this site file")->excludes(db);
   history->add_option("--data-id", h.options.data_id, "the device's data id")->required();
   history->add_option("--from", h.options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
   history->add_option("--to", h.options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
-  history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
-  history->add_flag("--alarms", h.options.alarms, "the alarm log instead of the rows");
+  auto* csv =
+      history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
+  auto* alarms =
+      history->add_flag("--alarms", h.options.alarms, "the alarm log instead of the rows");
+  history
+      ->add_option("--plot", h.plot,
+                   "draw cells, string voltage, current, temperature and alarms into this "
+                   "image (.svg or .png)")
+      ->excludes(csv)
+      ->excludes(alarms);
   history->footer(
       "Times are local, as the host stamped them; a date alone as --to covers the day.");
   return history;
@@ -88,6 +99,7 @@ CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
 int RunHistoryCommand(HistoryCommand& h) {
   if (!h.site.empty()) h.options.db = runner::LoadSiteFile(h.site).history_db;
   if (h.options.db.empty()) h.options.db = "qorv-history.db";
+  if (!h.plot.empty()) return runner::plot::RunHistoryPlot(h.options, h.plot, std::cerr);
   return runner::RunHistory(h.options, std::cout, std::cerr);
 }
 

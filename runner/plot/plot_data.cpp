@@ -1,0 +1,154 @@
+#include "runner/plot/plot_data.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <utility>
+
+namespace runner::plot {
+namespace {
+
+PlotSeries SeriesOf(const std::vector<HistoryRow>& rows, const std::string& name, SeriesRole role,
+                    const std::function<float(const BatteryRecord&)>& pick) {
+  PlotSeries series{name, role, {}};
+  series.points.reserve(rows.size());
+  for (const HistoryRow& row : rows)
+    series.points.push_back({row.utc, static_cast<double>(pick(row.record))});
+  return series;
+}
+
+PlotPanel SinglePanel(const std::vector<HistoryRow>& rows, const std::string& title,
+                      const std::function<float(const BatteryRecord&)>& pick) {
+  PlotPanel panel;
+  panel.title = title;
+  panel.series.push_back(SeriesOf(rows, "", SeriesRole::kMain, pick));
+  return panel;
+}
+
+// Index of the cell whose extreme reading over all rows is the most
+// extreme; `lower` picks by the lowest readings, else the highest.
+int ExtremeCell(const std::vector<HistoryRow>& rows, int count, bool lower) {
+  int best = 0;
+  float best_value = lower ? INFINITY : -INFINITY;
+  for (int k = 0; k < count; ++k) {
+    for (const HistoryRow& row : rows) {
+      const float v = row.record.cells[static_cast<std::size_t>(k)];
+      if (!std::isfinite(v)) continue;  // a damaged reading is no extreme
+      if (lower ? v < best_value : v > best_value) {
+        best = k;
+        best_value = v;
+      }
+    }
+  }
+  return best;
+}
+
+PlotPanel CellPanel(const std::vector<HistoryRow>& rows, const CellNumbering& cells) {
+  PlotPanel panel;
+  panel.title = "cell voltages (V)";
+  panel.weight = 2.0;
+  panel.context_name = "other cells";
+  const int lowest = ExtremeCell(rows, cells.count, true);
+  const int highest = ExtremeCell(rows, cells.count, false);
+  const auto cell = [](int k) {
+    return [k](const BatteryRecord& r) { return r.cells[static_cast<std::size_t>(k)]; };
+  };
+  // The named cells go last so they are drawn over the grey ones.
+  for (int k = 0; k < cells.count; ++k)
+    if (k != lowest && k != highest)
+      panel.series.push_back(SeriesOf(rows, "", SeriesRole::kContext, cell(k)));
+  const auto number = [&](int k) { return "cell " + std::to_string(cells.first + k); };
+  panel.series.push_back(
+      SeriesOf(rows, number(highest) + " (highest)", SeriesRole::kHighest, cell(highest)));
+  if (lowest != highest)
+    panel.series.push_back(
+        SeriesOf(rows, number(lowest) + " (lowest)", SeriesRole::kLowest, cell(lowest)));
+  return panel;
+}
+
+// Panels in the order BuildPlotData makes them.
+enum PanelIndex : std::size_t { kCellPanel, kStringPanel, kCurrentPanel, kTemperaturePanel };
+
+// Where an alarm goes and what it is called there: a cell's by its number
+// in the string, the others by the value.
+AlarmMark MarkOf(const AlarmRow& a, const CellNumbering& cells) {
+  const std::string kind = std::string(" ") + AlarmKindName(a.change.kind);
+  AlarmMark mark{a.utc, a.change.raised, a.change.name + kind, kCellPanel};
+  int k = -1;
+  char tail = 0;
+  if (std::sscanf(a.change.name.c_str(), "battery_%d_valu%c", &k, &tail) == 2 && tail == 'e') {
+    mark.text = "cell " + std::to_string(cells.first + k) + kind;
+  } else if (a.change.name == "group_voltage") {
+    mark.panel = kStringPanel;
+  } else if (a.change.name == "group_current") {
+    mark.panel = kCurrentPanel;
+  } else if (a.change.name == "temperature") {
+    mark.panel = kTemperaturePanel;
+  }
+  return mark;
+}
+
+std::vector<OffsetFrom> OffsetsOf(const std::vector<HistoryRow>& rows) {
+  std::vector<OffsetFrom> offsets;
+  for (const HistoryRow& row : rows)
+    if (offsets.empty() || offsets.back().offset_s != row.utc_offset_s)
+      offsets.push_back({row.utc, row.utc_offset_s});
+  return offsets;
+}
+
+}  // namespace
+
+std::int64_t PlotData::LocalSeconds(std::int64_t utc) const {
+  int offset = offsets.empty() ? 0 : offsets.front().offset_s;
+  for (const OffsetFrom& o : offsets)
+    if (o.utc <= utc) offset = o.offset_s;
+  return utc + offset;
+}
+
+CellNumbering NumberingOf(const std::optional<DeviceInfo>& device) {
+  CellNumbering cells;
+  if (device && device->cell_count >= 1 && device->cell_count <= kHistoryCells) {
+    cells.count = device->cell_count;
+    cells.first = device->first_cell;
+  }
+  return cells;
+}
+
+PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<AlarmRow>& alarms,
+                       const CellNumbering& cells, const std::string& title) {
+  PlotData data;
+  data.title = title;
+  data.rows = rows.size();
+  if (rows.empty()) return data;
+  data.from_utc = rows.front().utc;
+  data.to_utc = rows.back().utc;
+  data.offsets = OffsetsOf(rows);
+  data.panels.push_back(CellPanel(rows, cells));
+  data.panels.push_back(SinglePanel(rows, "string voltage (V)",
+                                    [](const BatteryRecord& r) { return r.group_voltage; }));
+  data.panels.push_back(
+      SinglePanel(rows, "current (A)", [](const BatteryRecord& r) { return r.group_current; }));
+  data.panels.push_back(SinglePanel(rows, "temperature (\u00B0C)",
+                                    [](const BatteryRecord& r) { return r.temperature; }));
+  for (const AlarmRow& a : alarms) data.alarms.push_back(MarkOf(a, cells));
+  return data;
+}
+
+PlotData LoadPlotData(HistoryStore& store, unsigned data_id, const TimeRange& range) {
+  std::vector<HistoryRow> rows;
+  store.ForEachRow(data_id, range, [&](const HistoryRow& row) {
+    // The decoded record is all a plot needs, not the raw bytes.
+    rows.push_back(
+        {row.id, row.time, row.utc, row.utc_offset_s, row.data_id, row.reason, row.record, {}});
+  });
+  std::vector<AlarmRow> alarms;
+  store.ForEachAlarm(data_id, range, [&](const AlarmRow& a) { alarms.push_back(a); });
+  const std::optional<DeviceInfo> device = store.Device(data_id);
+  std::string title = (device && !device->name.empty() ? device->name + ", " : std::string()) +
+                      "data id " + std::to_string(data_id);
+  if (!rows.empty()) title += ", " + rows.front().time + " to " + rows.back().time;
+  return BuildPlotData(rows, alarms, NumberingOf(device), title);
+}
+
+}  // namespace runner::plot
