@@ -4,11 +4,14 @@
 // minute from 22:00 to 06:00, the host's and the monitor's clocks moved
 // together so the night takes seconds. Block 18 sags from 23:30 and
 // recovers at 05:00; the temperature rises from 01:00; the charger lifts
-// the current for 45 minutes at 04:00.
+// the current for 45 minutes at 04:00. The device checks the blocks'
+// deviation from the string's mean at the 12 V defaults. The site it ran
+// is written to SITE when given, for the plot to draw its limits.
 //
-//   qorv-night-run night.db
+//   qorv-night-run night.db [night.json]
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <string>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -55,18 +58,27 @@ std::string Site(const std::string& port, const std::string& db) {
       "devices": [{"name": "string-A", "data_id": 11, "address": 1, "port": "rs485",
                    "config": {"appSetting": {"save_interval": 1}},
                    "limits": [{"name": "battery_*_value", "low": 12.0, "hysteresis": 0.1},
-                              {"name": "temperature", "high": 35.0, "hysteresis": 1.0}]}]})";
+                              {"name": "temperature", "high": 35.0, "hysteresis": 1.0}],
+                   "health": {"deviation_mv": {}}}]})";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: qorv-night-run DB\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: qorv-night-run DB [SITE]\n");
     return 2;
   }
   try {
     runner::testing::SimLine line({FloatingString()});
+    if (argc == 3) {
+      std::ofstream site_file(argv[2]);
+      site_file << Site(line.Path(), argv[1]);
+      if (!site_file.flush()) {
+        std::fprintf(stderr, "qorv-night-run: %s: cannot write the site\n", argv[2]);
+        return 1;
+      }
+    }
     runner::ManualHostClock clock(boost::posix_time::time_from_string("2026-12-08 22:00:00"));
     runner::HostOptions options;
     options.clock = &clock;

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <ostream>
 
-#include "runner/plot/plot_data.h"
 #include "runner/plot/plot_render.h"
 
 namespace runner::plot {
@@ -37,7 +36,8 @@ bool WriteFile(const std::string& path, const std::string& bytes, std::ostream& 
 
 }  // namespace
 
-int RunHistoryPlot(const HistoryOptions& o, const std::string& image_path, std::ostream& err) {
+int RunHistoryPlot(const HistoryOptions& o, const std::string& image_path, std::ostream& err,
+                   const HealthLimitLines& limits) {
   const std::optional<ImageFormat> format = ImageFormatOf(image_path);
   if (!format) {
     err << "qorv-host history: --plot: " << image_path
@@ -50,7 +50,7 @@ int RunHistoryPlot(const HistoryOptions& o, const std::string& image_path, std::
   if (!store) return 1;
   PlotData data;
   try {
-    data = LoadPlotData(*store, o.data_id, range);
+    data = LoadPlotData(*store, o.data_id, range, limits);
   } catch (const HistoryError& e) {
     err << "qorv-host history: " << o.db << ": " << e.what() << "\n";
     return 1;

@@ -1,10 +1,15 @@
 #include "runner/plot/plot_data.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <numeric>
 #include <utility>
+
+#include "runner/alarms/health_alarms.h"
+#include "runner/alarms/string_health.h"
 
 namespace runner::plot {
 namespace {
@@ -67,8 +72,74 @@ PlotPanel CellPanel(const std::vector<HistoryRow>& rows, const CellNumbering& ce
   return panel;
 }
 
+std::string WholeMillivolts(double mv) { return std::to_string(std::lround(mv)) + " mV"; }
+
+// A line at +level and one at -level, named alike so the legend shows one.
+void AddLimitPair(PlotPanel& panel, const std::optional<float>& level_mv, LimitLevel level,
+                  const char* level_name) {
+  if (!level_mv) return;
+  const std::string name = std::string(level_name) + " \u00B1" + WholeMillivolts(*level_mv);
+  panel.limits.push_back({name, *level_mv, level});
+  panel.limits.push_back({name, -*level_mv, level});
+}
+
+// Each cell's deviation from the mean row by row, as the health the
+// history shows computes it; the cells that went farthest from the mean are
+// drawn, farthest first.
+PlotPanel HealthPanel(const std::vector<HistoryRow>& rows, const CellNumbering& cells,
+                      const HealthLimitLines& limits) {
+  PlotPanel panel;
+  panel.title = "deviation from the string's mean (mV)";
+  panel.weight = 1.5;
+  const std::size_t count = static_cast<std::size_t>(cells.count);
+  // deviation[k][i]: cell k at row i; NaN where the row has no reading of it.
+  std::vector<std::vector<double>> deviation(count, std::vector<double>(rows.size(), NAN));
+  std::vector<double> farthest(count, NAN);  // signed; NaN: never read
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::optional<StringHealth> health =
+        HealthOfCells(rows[i].record.cells.data(), cells.count, cells.first);
+    if (!health) continue;
+    for (const CellDeviation& d : health->deviations) {
+      const std::size_t k = static_cast<std::size_t>(d.number - cells.first);
+      deviation[k][i] = d.deviation_mv;
+      if (!(std::fabs(farthest[k]) >= std::fabs(d.deviation_mv))) farthest[k] = d.deviation_mv;
+    }
+  }
+  std::vector<std::size_t> order(count);
+  std::iota(order.begin(), order.end(), 0);
+  const auto reach = [&](std::size_t k) {  // a cell never read comes last
+    return std::isnan(farthest[k]) ? -1.0 : std::fabs(farthest[k]);
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return reach(a) > reach(b); });
+  for (int pick = 0; pick < kWorstCellsShown && pick < cells.count; ++pick) {
+    const std::size_t k = order[static_cast<std::size_t>(pick)];
+    if (std::isnan(farthest[k])) break;
+    PlotSeries series{"cell " + std::to_string(cells.first + static_cast<int>(k)) + ", at most " +
+                          SignedMillivolts(farthest[k]),
+                      SeriesRole::kPicked,
+                      {},
+                      pick};
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      series.points.push_back({rows[i].utc, deviation[k][i]});
+    panel.series.push_back(std::move(series));
+  }
+  if (limits.deviation) {
+    AddLimitPair(panel, limits.deviation->warning_mv, LimitLevel::kWarning, "warning");
+    AddLimitPair(panel, limits.deviation->critical_mv, LimitLevel::kCritical, "critical");
+  }
+  if (panel.limits.empty()) panel.note = limits.missing;
+  return panel;
+}
+
 // Panels in the order BuildPlotData makes them.
-enum PanelIndex : std::size_t { kCellPanel, kStringPanel, kCurrentPanel, kTemperaturePanel };
+enum PanelIndex : std::size_t {
+  kCellPanel,
+  kHealthPanel,
+  kStringPanel,
+  kCurrentPanel,
+  kTemperaturePanel
+};
 
 // Where an alarm goes and what it is called there: a cell's by its number
 // in the string, the others by the value.
@@ -79,6 +150,13 @@ AlarmMark MarkOf(const AlarmRow& a, const CellNumbering& cells) {
   char tail = 0;
   if (std::sscanf(a.change.name.c_str(), "battery_%d_valu%c", &k, &tail) == 2 && tail == 'e') {
     mark.text = "cell " + std::to_string(cells.first + k) + kind;
+  } else if (a.change.name == kDeviationAlarm) {
+    // The point is the device's: cell k is point k + 1.
+    mark.text = "cell " + std::to_string(cells.first + a.change.point - 1) + " deviation" + kind;
+    mark.panel = kHealthPanel;
+  } else if (a.change.name == kSpreadAlarm) {
+    mark.text = "spread" + kind;
+    mark.panel = kHealthPanel;
   } else if (a.change.name == "group_voltage") {
     mark.panel = kStringPanel;
   } else if (a.change.name == "group_current") {
@@ -116,7 +194,8 @@ CellNumbering NumberingOf(const std::optional<DeviceInfo>& device) {
 }
 
 PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<AlarmRow>& alarms,
-                       const CellNumbering& cells, const std::string& title) {
+                       const CellNumbering& cells, const std::string& title,
+                       const HealthLimitLines& limits) {
   PlotData data;
   data.title = title;
   data.rows = rows.size();
@@ -125,6 +204,7 @@ PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<Al
   data.to_utc = rows.back().utc;
   data.offsets = OffsetsOf(rows);
   data.panels.push_back(CellPanel(rows, cells));
+  data.panels.push_back(HealthPanel(rows, cells, limits));
   data.panels.push_back(SinglePanel(rows, "string voltage (V)",
                                     [](const BatteryRecord& r) { return r.group_voltage; }));
   data.panels.push_back(
@@ -135,7 +215,8 @@ PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<Al
   return data;
 }
 
-PlotData LoadPlotData(HistoryStore& store, unsigned data_id, const TimeRange& range) {
+PlotData LoadPlotData(HistoryStore& store, unsigned data_id, const TimeRange& range,
+                      const HealthLimitLines& limits) {
   std::vector<HistoryRow> rows;
   store.ForEachRow(data_id, range, [&](const HistoryRow& row) {
     // The decoded record is all a plot needs, not the raw bytes.
@@ -148,7 +229,7 @@ PlotData LoadPlotData(HistoryStore& store, unsigned data_id, const TimeRange& ra
   std::string title = (device && !device->name.empty() ? device->name + ", " : std::string()) +
                       "data id " + std::to_string(data_id);
   if (!rows.empty()) title += ", " + rows.front().time + " to " + rows.back().time;
-  return BuildPlotData(rows, alarms, NumberingOf(device), title);
+  return BuildPlotData(rows, alarms, NumberingOf(device), title, limits);
 }
 
 }  // namespace runner::plot

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runner/alarms/health_limits.h"
 #include "runner/history/history_store.h"
 
 namespace runner::plot {
@@ -26,12 +27,14 @@ enum class SeriesRole {
   kContext,  // one of many alike (every cell), thin and grey
   kLowest,   // the lowest of the many, in colour
   kHighest,  // the highest of the many, in colour
+  kPicked,   // one of a few picked out, each in a colour of its own by `pick`
 };
 
 struct PlotSeries {
   std::string name;  // legend text; empty: not in the legend
   SeriesRole role = SeriesRole::kMain;
   std::vector<PlotPoint> points;  // in time order
+  int pick = 0;                   // kPicked: which of the picked ones
 };
 
 enum class LimitLevel { kWarning, kCritical };
@@ -51,6 +54,7 @@ struct PlotPanel {
   // A legend entry for the series drawn with `role` but not named one by
   // one (e.g. "other cells").
   std::string context_name;
+  std::string note;  // plain text under the legend, its lines split by '\n'
 };
 
 struct AlarmMark {
@@ -89,15 +93,30 @@ struct CellNumbering {
 // device gives all the columns, numbered from 1.
 CellNumbering NumberingOf(const std::optional<DeviceInfo>& device);
 
+// The deviation limits drawn across the health panel. The history database
+// does not keep them: they come from the device's site, if one is given.
+struct HealthLimitLines {
+  std::optional<HealthLevels> deviation;
+  std::string missing = "no limits drawn:\ngive --site";  // the legend's note without them
+};
+
+// How many of the cells farthest from the mean the health panel shows.
+inline constexpr int kWorstCellsShown = 3;
+
 // Panels in order: every cell's voltage (the lowest and highest cell of the
-// range named), the string voltage, the current, the temperature. The
-// lowest cell is the one whose lowest reading is the lowest of all, the
-// highest the one whose highest reading is the highest; ties go to the
-// lower number. `rows` are in time order.
+// range named), the string's health, the string voltage, the current, the
+// temperature. The lowest cell is the one whose lowest reading is the
+// lowest of all, the highest the one whose highest reading is the highest;
+// ties go to the lower number. The health panel shows the deviation from
+// the string's mean (mV) of the kWorstCellsShown cells that were farthest
+// from it at any row, farthest first, with the deviation limits at ± each
+// level. `rows` are in time order.
 PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<AlarmRow>& alarms,
-                       const CellNumbering& cells, const std::string& title);
+                       const CellNumbering& cells, const std::string& title,
+                       const HealthLimitLines& limits = {});
 
 // The same, read from `store` for one data id and range.
-PlotData LoadPlotData(HistoryStore& store, unsigned data_id, const TimeRange& range);
+PlotData LoadPlotData(HistoryStore& store, unsigned data_id, const TimeRange& range,
+                      const HealthLimitLines& limits = {});
 
 }  // namespace runner::plot

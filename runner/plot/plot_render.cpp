@@ -28,6 +28,8 @@ constexpr Rgb kRaisedColour{0.75, 0.0, 0.0};
 constexpr Rgb kClearedColour{0.17, 0.63, 0.17};
 constexpr Rgb kWarningColour{0.95, 0.55, 0.0};
 constexpr Rgb kCriticalColour{0.80, 0.0, 0.0};
+// The cells picked out in the health panel, farthest from the mean first.
+constexpr Rgb kPickedColours[] = {{0.84, 0.15, 0.16}, {0.58, 0.40, 0.74}, {0.17, 0.63, 0.17}};
 // One colour a panel, for its main series.
 constexpr Rgb kPanelColours[] = {
     {0.12, 0.47, 0.71}, {0.20, 0.20, 0.20}, {0.58, 0.40, 0.74}, {0.84, 0.37, 0.0}};
@@ -46,11 +48,13 @@ struct Style {
   double width;
 };
 
-Style StyleOf(SeriesRole role, std::size_t panel_index) {
+Style StyleOf(SeriesRole role, std::size_t panel_index, int pick = 0) {
   switch (role) {
     case SeriesRole::kContext: return {kContextGrey, 0.8};
     case SeriesRole::kLowest: return {kLowestColour, 1.8};
     case SeriesRole::kHighest: return {kHighestColour, 1.8};
+    case SeriesRole::kPicked:
+      return {kPickedColours[static_cast<std::size_t>(pick) % std::size(kPickedColours)], 1.6};
     case SeriesRole::kMain: break;
   }
   return {kPanelColours[panel_index % std::size(kPanelColours)], 1.5};
@@ -224,7 +228,7 @@ void DrawValueAxis(cairo_t* cr, const Box& box, const ValueAxis& v) {
   }
 }
 
-void DrawLimit(cairo_t* cr, const LimitLine& l, const Box& box, const ValueAxis& v) {
+void DrawLimit(cairo_t* cr, const LimitLine& l, const Box& box, const ValueAxis& v, bool labelled) {
   const double dash[] = {6.0, 4.0};
   SetColour(cr, l.level == LimitLevel::kCritical ? kCriticalColour : kWarningColour);
   cairo_set_line_width(cr, 1.2);
@@ -233,7 +237,13 @@ void DrawLimit(cairo_t* cr, const LimitLine& l, const Box& box, const ValueAxis&
   cairo_line_to(cr, box.x + box.w, v.Y(box, l.value));
   cairo_stroke(cr);
   cairo_set_dash(cr, nullptr, 0, 0);
-  Text(cr, box.x + box.w - 4, v.Y(box, l.value) - 3, l.name, 1.0);
+  if (!labelled) return;
+  // Warning labels to the right, critical ones to the left: close levels
+  // do not write over each other.
+  if (l.level == LimitLevel::kCritical)
+    Text(cr, box.x + 4, v.Y(box, l.value) - 3, l.name);
+  else
+    Text(cr, box.x + box.w - 4, v.Y(box, l.value) - 3, l.name, 1.0);
 }
 
 // One legend line: a short stroke in the series' style and its name.
@@ -256,12 +266,21 @@ void DrawLegend(cairo_t* cr, const PlotPanel& panel, std::size_t index, const Bo
   const double x = box.x + box.w + 14;
   double y = box.y + 12;
   for (const PlotSeries& s : panel.series)
-    if (!s.name.empty()) LegendLine(cr, x, y, StyleOf(s.role, index), s.name);
+    if (!s.name.empty()) LegendLine(cr, x, y, StyleOf(s.role, index, s.pick), s.name);
   if (!panel.context_name.empty())
     LegendLine(cr, x, y, StyleOf(SeriesRole::kContext, index), panel.context_name);
-  for (const LimitLine& l : panel.limits)
+  for (std::size_t i = 0; i < panel.limits.size(); ++i) {
+    const LimitLine& l = panel.limits[i];
+    if (i > 0 && panel.limits[i - 1].name == l.name) continue;  // a ± pair: one entry
     LegendLine(cr, x, y, {l.level == LimitLevel::kCritical ? kCriticalColour : kWarningColour, 1.2},
                l.name, true);
+  }
+  SetColour(cr, kInk);
+  for (std::size_t at = 0; at < panel.note.size(); y += 15) {  // its lines
+    const std::size_t end = std::min(panel.note.find('\n', at), panel.note.size());
+    Text(cr, x, y, panel.note.substr(at, end - at));
+    at = end + 1;
+  }
 }
 
 void DrawAlarms(cairo_t* cr, const PlotData& data, const TimeAxis& t,
@@ -354,8 +373,11 @@ void Draw(cairo_t* cr, const PlotData& data, ImageSize size) {
     cairo_save(cr);
     cairo_rectangle(cr, box.x, box.y, box.w, box.h);
     cairo_clip(cr);
-    for (const PlotSeries& s : panel.series) DrawSeries(cr, s, StyleOf(s.role, i), box, t, v);
-    for (const LimitLine& l : panel.limits) DrawLimit(cr, l, box, v);
+    for (const PlotSeries& s : panel.series)
+      DrawSeries(cr, s, StyleOf(s.role, i, s.pick), box, t, v);
+    for (std::size_t k = 0; k < panel.limits.size(); ++k)  // a ± pair labelled once
+      DrawLimit(cr, panel.limits[k], box, v,
+                k == 0 || panel.limits[k - 1].name != panel.limits[k].name);
     cairo_restore(cr);
     SetColour(cr, kInk);
     cairo_set_line_width(cr, 1.0);

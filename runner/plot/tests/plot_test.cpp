@@ -67,6 +67,7 @@ class PlotTest : public ::testing::Test {
       AlarmKind kind;
       bool raised;
     } alarms[] = {{3, "battery_5_value", AlarmKind::kLow, true},
+                  {4, "deviation_mv", AlarmKind::kWarning, true},
                   {5, "temperature", AlarmKind::kHigh, true},
                   {6, "battery_5_value", AlarmKind::kLow, false},
                   {10, "battery_5_value", AlarmKind::kLow, true}};
@@ -149,16 +150,16 @@ TEST_F(PlotTest, ModelHoldsEveryCellAndTheStringCurrentAndTemperatureOverTheRang
   auto store = HistoryStore::OpenReadOnly(Db());
   TimeRange range;
   ASSERT_TRUE(ReadHistoryRange(Range(), range, std::cerr));
-  const PlotData data = LoadPlotData(*store, kDataId, range);
+  const PlotData data = LoadPlotData(*store, kDataId, range, {HealthLevels{80.0f, 150.0f, 15.0f}});
 
   ASSERT_EQ(data.rows, 7u);
   const std::int64_t first = InstantOfLocal(kStart + minutes(2)).utc;
   EXPECT_EQ(data.from_utc, first);
   EXPECT_EQ(data.to_utc, first + 6 * 60);
   EXPECT_EQ(data.title, "string-B, data id 7, 2026-12-08 22:02:00 to 2026-12-08 22:08:00");
-  ASSERT_EQ(data.panels.size(), 4u);
+  ASSERT_EQ(data.panels.size(), 5u);
   EXPECT_EQ(data.panels[0].series.size(), static_cast<std::size_t>(kCells));
-  for (std::size_t p = 1; p < 4; ++p) EXPECT_EQ(data.panels[p].series.size(), 1u);
+  for (std::size_t p = 2; p < 5; ++p) EXPECT_EQ(data.panels[p].series.size(), 1u);
   for (const PlotPanel& panel : data.panels)
     for (const PlotSeries& s : panel.series) {
       SCOPED_TRACE(panel.title + " " + s.name);
@@ -176,27 +177,44 @@ TEST_F(PlotTest, ModelHoldsEveryCellAndTheStringCurrentAndTemperatureOverTheRang
   EXPECT_FLOAT_EQ(cells[kCells - 1].points[2].value, 12.1f);
   for (int k = 0; k < kCells - 2; ++k) EXPECT_EQ(cells[k].role, SeriesRole::kContext);
 
+  // The cells farthest from the mean at any row, farthest first, between
+  // the deviation limits at ± each level. Row 4's mean is 13.17675 V.
+  const PlotPanel& health = data.panels[1];
+  std::vector<std::string> worst;
+  for (const PlotSeries& s : health.series) worst.push_back(s.name);
+  EXPECT_EQ(worst,
+            (std::vector<std::string>{"cell 36, at most \u22121077 mV", "cell 51, at most +602 mV",
+                                      "cell 54, at most +69 mV"}));
+  EXPECT_NEAR(health.series[0].points[2].value, (12.1 - 13.17675) * 1000, 0.1);
+  std::vector<double> limits;
+  for (const LimitLine& l : health.limits) limits.push_back(l.value);
+  EXPECT_EQ(limits, (std::vector<double>{80, -80, 150, -150}));
+  EXPECT_EQ(health.limits[3].name, "critical \u00B1150 mV");
+  EXPECT_TRUE(health.note.empty());
+
   const BatteryRecord row5 = RecordAt(5);
-  EXPECT_FLOAT_EQ(data.panels[1].series[0].points[3].value, row5.group_voltage);
-  EXPECT_FLOAT_EQ(data.panels[2].series[0].points[3].value, row5.group_current);
-  EXPECT_FLOAT_EQ(data.panels[3].series[0].points[3].value, row5.temperature);
+  EXPECT_FLOAT_EQ(data.panels[2].series[0].points[3].value, row5.group_voltage);
+  EXPECT_FLOAT_EQ(data.panels[3].series[0].points[3].value, row5.group_current);
+  EXPECT_FLOAT_EQ(data.panels[4].series[0].points[3].value, row5.temperature);
 
   // Each alarm in the panel of its value, a cell's named by its number.
-  ASSERT_EQ(data.alarms.size(), 3u) << "the alarm after the range is left out";
+  ASSERT_EQ(data.alarms.size(), 4u) << "the alarm after the range is left out";
   std::vector<std::string> marks;
   for (const AlarmMark& a : data.alarms)
     marks.push_back(std::to_string(a.panel) + " " + a.text + (a.raised ? " raised" : " cleared"));
-  EXPECT_EQ(marks, (std::vector<std::string>{"0 cell 36 low raised", "3 temperature high raised",
-                                             "0 cell 36 low cleared"}));
+  EXPECT_EQ(marks,
+            (std::vector<std::string>{"0 cell 36 low raised", "1 cell 36 deviation warning raised",
+                                      "4 temperature high raised", "0 cell 36 low cleared"}));
 }
 
 TEST_F(PlotTest, WritesAnSvgWithOnePathASeriesAndAPngOfTheImageSize) {
   const std::string svg_path = dir_ + "/night.svg";
   std::ostringstream err;
   ASSERT_EQ(RunHistoryPlot(Range(), svg_path, err), 0) << err.str();
-  EXPECT_NE(err.str().find("plotted 7 rows and 3 alarm events of data id 7"), std::string::npos);
-  EXPECT_EQ(SeriesPathsIn(ReadAll(svg_path), 6), kCells + 3)
-      << "one path of 7 points for each cell, the string, the current and the temperature";
+  EXPECT_NE(err.str().find("plotted 7 rows and 4 alarm events of data id 7"), std::string::npos);
+  EXPECT_EQ(SeriesPathsIn(ReadAll(svg_path), 6), kCells + kWorstCellsShown + 3)
+      << "one path of 7 points for each cell, the worst cells' deviations, the string, the "
+         "current and the temperature";
 
   const std::string png_path = dir_ + "/night.PNG";
   ASSERT_EQ(RunHistoryPlot(Range(), png_path, err), 0) << err.str();
@@ -217,13 +235,16 @@ TEST_F(PlotTest, ADamagedRowIsLeftOutOfTheDrawingNotTheWholePlot) {
   auto store = HistoryStore::OpenReadOnly(Db());
   const PlotData data = LoadPlotData(*store, kDataId, {});
   EXPECT_EQ(data.panels[0].series[kCells - 2].name, "cell 51 (highest)") << "not the infinite one";
+  EXPECT_EQ(data.panels[1].series[0].name, "cell 36, at most \u22121077 mV")
+      << "nor the farthest from the mean";
   std::ostringstream err;
   EXPECT_EQ(RunHistoryPlot(Range(), dir_ + "/all.png", err), 0) << err.str();
   HistoryOptions all = Range();
   all.to.clear();
   EXPECT_EQ(RunHistoryPlot(all, dir_ + "/all.svg", err), 0) << err.str();
   EXPECT_EQ(SeriesPathsIn(ReadAll(dir_ + "/all.svg"), 9), kCells + 1)
-      << "the cell and the temperature with a damaged row have a vertex less";
+      << "the cell and the temperature with a damaged row have a vertex less (the deviations "
+         "are steady in rows 8 to 10, a straight run drawn as one line)";
 }
 
 TEST_F(PlotTest, RefusesInputItCannotPlotAndWritesNoFile) {
