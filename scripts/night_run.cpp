@@ -40,9 +40,9 @@ sim::MonitorProfile FloatingString() {
   m.address = 0x81;
   m.cells = 30;
   m.cell_volts = {13.45};
-  m.drift_volts = 0.03;
+  m.drift_volts = 0.01;
   m.drift_period_s = 1.5 * kHour;
-  m.noise_volts = 0.01;
+  m.noise_volts = 0.005;
   m.current_amps = 0.6;
   m.temperature_c = 23.0;
   sim::Event sag = Event(sim::Event::Kind::kCellDrop, 1.5, 4.0, 5.5, 11.7);

@@ -238,10 +238,10 @@ void DrawLimit(cairo_t* cr, const LimitLine& l, const Box& box, const ValueAxis&
   cairo_stroke(cr);
   cairo_set_dash(cr, nullptr, 0, 0);
   if (!labelled) return;
-  // Warning labels to the right, critical ones to the left: close levels
-  // do not write over each other.
+  // Warning labels to the right above their line, critical ones to the
+  // left under it: close levels do not write over each other.
   if (l.level == LimitLevel::kCritical)
-    Text(cr, box.x + 4, v.Y(box, l.value) - 3, l.name);
+    Text(cr, box.x + 4, v.Y(box, l.value) + 12, l.name);
   else
     Text(cr, box.x + box.w - 4, v.Y(box, l.value) - 3, l.name, 1.0);
 }

@@ -182,9 +182,8 @@ TEST_F(PlotTest, ModelHoldsEveryCellAndTheStringCurrentAndTemperatureOverTheRang
   const PlotPanel& health = data.panels[1];
   std::vector<std::string> worst;
   for (const PlotSeries& s : health.series) worst.push_back(s.name);
-  EXPECT_EQ(worst,
-            (std::vector<std::string>{"cell 36, at most \u22121077 mV", "cell 51, at most +602 mV",
-                                      "cell 54, at most +69 mV"}));
+  EXPECT_EQ(worst, (std::vector<std::string>{"cell 36 (\u22121077 mV)", "cell 51 (+602 mV)",
+                                             "cell 54 (+69 mV)"}));
   EXPECT_NEAR(health.series[0].points[2].value, (12.1 - 13.17675) * 1000, 0.1);
   std::vector<double> limits;
   for (const LimitLine& l : health.limits) limits.push_back(l.value);
@@ -235,7 +234,7 @@ TEST_F(PlotTest, ADamagedRowIsLeftOutOfTheDrawingNotTheWholePlot) {
   auto store = HistoryStore::OpenReadOnly(Db());
   const PlotData data = LoadPlotData(*store, kDataId, {});
   EXPECT_EQ(data.panels[0].series[kCells - 2].name, "cell 51 (highest)") << "not the infinite one";
-  EXPECT_EQ(data.panels[1].series[0].name, "cell 36, at most \u22121077 mV")
+  EXPECT_EQ(data.panels[1].series[0].name, "cell 36 (\u22121077 mV)")
       << "nor the farthest from the mean";
   std::ostringstream err;
   EXPECT_EQ(RunHistoryPlot(Range(), dir_ + "/all.png", err), 0) << err.str();
