@@ -9,7 +9,7 @@ packages=(
   build-essential cmake pkg-config
   libjsoncpp-dev libboost-dev libboost-date-time-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev libcli11-dev
+  libsqlite3-dev libcli11-dev libcairo2-dev libexpat1-dev
   clang-14 libclang-rt-14-dev valgrind
   "$@"
 )

@@ -1,5 +1,5 @@
 // qorv-host: the reference host. Runs a site file, the built-in demo, or
-// one of the tools (history, replay, scan).
+// one of the tools (history and its plot, replay, scan).
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 #include "runner/cli/run_command.h"
 #include "runner/cli/scan_options.h"
 #include "runner/history/history_command.h"
+#include "runner/plot/plot_command.h"
 #include "runner/site/demo_site.h"
 #include "runner/site/site.h"
 
@@ -70,25 +71,59 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
 struct HistoryCommand {
   runner::HistoryOptions options;
   std::string site;
+  std::string plot;
 };
 
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
-  CLI::App* history = app.add_subcommand("history", "Print or export the history of one data id");
+  CLI::App* history =
+      app.add_subcommand("history", "Print, export or plot the history of one data id");
   auto* db = history->add_option("--db", h.options.db, "history database");
-  history->add_option("--site", h.site, "take the database from this site file")->excludes(db);
+  history
+      ->add_option("--site", h.site,
+                   "take the database from this site file, and the plot's deviation limits "
+                   "from its device with this data id")
+      ->excludes(db);
   history->add_option("--data-id", h.options.data_id, "the device's data id")->required();
   history->add_option("--from", h.options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
   history->add_option("--to", h.options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
-  history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
-  history->add_flag("--alarms", h.options.alarms, "the alarm log instead of the rows");
+  auto* csv =
+      history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
+  auto* alarms =
+      history->add_flag("--alarms", h.options.alarms, "the alarm log instead of the rows");
+  history
+      ->add_option("--plot", h.plot,
+                   "draw cells, the deviation from the string's mean of the worst cells, "
+                   "string voltage, current, temperature and alarms into this image (.svg or "
+                   ".png)")
+      ->excludes(csv)
+      ->excludes(alarms);
   history->footer(
       "Times are local, as the host stamped them; a date alone as --to covers the day.");
   return history;
 }
 
+// The deviation limits the site gives the device with `data_id`, for the
+// plot's health panel; the legend says why there are none.
+runner::plot::HealthLimitLines HealthLimitsIn(const runner::Site& site, const std::string& path,
+                                              unsigned data_id) {
+  runner::plot::HealthLimitLines lines;
+  for (const runner::DeviceSettings& d : site.devices)
+    if (d.data_id == data_id) lines.deviation = d.health.deviation;
+  if (!lines.deviation)
+    lines.missing = "no limits drawn: " + path.substr(path.find_last_of('/') + 1) +
+                    "\ngives data id " + std::to_string(data_id) + " no deviation_mv";
+  return lines;
+}
+
 int RunHistoryCommand(HistoryCommand& h) {
-  if (!h.site.empty()) h.options.db = runner::LoadSiteFile(h.site).history_db;
+  runner::plot::HealthLimitLines limits;
+  if (!h.site.empty()) {
+    const runner::Site site = runner::LoadSiteFile(h.site);
+    h.options.db = site.history_db;
+    limits = HealthLimitsIn(site, h.site, h.options.data_id);
+  }
   if (h.options.db.empty()) h.options.db = "qorv-history.db";
+  if (!h.plot.empty()) return runner::plot::RunHistoryPlot(h.options, h.plot, std::cerr, limits);
   return runner::RunHistory(h.options, std::cout, std::cerr);
 }
 

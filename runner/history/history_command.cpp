@@ -127,7 +127,9 @@ std::string AlarmTable(const AlarmRow& a) {
          Num(static_cast<double>(a.change.limit));
 }
 
-bool ReadRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
+}  // namespace
+
+bool ReadHistoryRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
   for (auto [option, text, end] :
        {std::tuple{"--from", &o.from, &range.from}, std::tuple{"--to", &o.to, &range.to}}) {
     if (text->empty()) continue;
@@ -148,24 +150,31 @@ bool ReadRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
   return true;
 }
 
-}  // namespace
+std::unique_ptr<HistoryStore> OpenHistoryToRead(const std::string& db, std::ostream& err) {
+  struct stat st {};
+  if (::stat(db.c_str(), &st) != 0) {
+    err << "qorv-host history: " << db << ": no such history database\n";
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    err << "qorv-host history: " << db << ": not a regular file\n";
+    return nullptr;
+  }
+  try {
+    return HistoryStore::OpenReadOnly(db);
+  } catch (const HistoryError& e) {
+    err << "qorv-host history: " << e.what() << "\n";
+    return nullptr;
+  }
+}
 
 int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   TimeRange range;
-  if (!ReadRange(o, range, err)) return 2;
-  struct stat st {};
-  if (::stat(o.db.c_str(), &st) != 0) {
-    err << "qorv-host history: " << o.db << ": no such history database\n";
-    return 1;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    err << "qorv-host history: " << o.db << ": not a regular file\n";
-    return 1;
-  }
-  std::unique_ptr<HistoryStore> store;
+  if (!ReadHistoryRange(o, range, err)) return 2;
+  std::unique_ptr<HistoryStore> store = OpenHistoryToRead(o.db, err);
+  if (!store) return 1;
   std::optional<DeviceInfo> device;
   try {
-    store = HistoryStore::OpenReadOnly(o.db);
     device = store->Device(o.data_id);
   } catch (const HistoryError& e) {
     err << "qorv-host history: " << e.what() << "\n";

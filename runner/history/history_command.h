@@ -3,7 +3,10 @@
 // a time range, printed as a table or exported as CSV.
 
 #include <iosfwd>
+#include <memory>
 #include <string>
+
+#include "runner/history/history_store.h"
 
 namespace runner {
 
@@ -18,5 +21,11 @@ struct HistoryOptions {
 
 // Returns the exit status; problems go to `err`.
 int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& err);
+
+// The range that --from and --to name; false once `err` was told what is
+// wrong with them.
+bool ReadHistoryRange(const HistoryOptions& options, TimeRange& range, std::ostream& err);
+// The database at `db`, read-only; null once `err` was told why not.
+std::unique_ptr<HistoryStore> OpenHistoryToRead(const std::string& db, std::ostream& err);
 
 }  // namespace runner

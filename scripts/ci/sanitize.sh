@@ -15,6 +15,7 @@ jobs=${JOBS:-$(nproc)}
 # The test preset sets the same options; exporting them here keeps a test
 # run by hand from build-sanitize under the same rules.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/scripts/ci/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 cmake --preset sanitize

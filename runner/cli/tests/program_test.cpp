@@ -172,6 +172,13 @@ TEST_F(ProgramTest, CtrlCStopsCleanlyWithEveryRowCommitted) {
   EXPECT_EQ(history.out().rfind("time,data_id,reason,cell_1,", 0), 0u);
   EXPECT_NE(history.out().find(",cell_30,group_voltage"), std::string::npos) << history.out();
   EXPECT_NE(history.out().find(",2,first,"), std::string::npos) << history.out();
+
+  Program plot(dir_, {"history", "--db", "demo.db", "--data-id", "2", "--plot", "demo.svg"});
+  EXPECT_EQ(plot.Wait(), 0) << plot.err();
+  EXPECT_EQ(Read("demo.svg").rfind("<?xml", 0), 0u);
+  Program both(dir_,
+               {"history", "--db", "demo.db", "--data-id", "2", "--plot", "b.svg", "--csv", "-"});
+  EXPECT_NE(both.Wait(), 0) << "a plot and a CSV export at once are refused";
 }
 
 TEST_F(ProgramTest, APlugInThatWillNotLoadSaysWhy) {
