@@ -11,6 +11,7 @@
 
 #include "host/qorv_spdevice.h"
 #include "runner/alarms/alarm_book.h"
+#include "runner/lines/device_recorder.h"
 #include "runner/lines/link_watch.h"
 #include "runner/site/site.h"
 
@@ -32,6 +33,7 @@ struct DeviceSlot {
   std::optional<bool> data_fresh;                    // at the last round report, once it had data
   std::optional<std::vector<unsigned char>> latest;  // last record published
   boost::posix_time::ptime latest_at;                // host time it was published
+  std::unique_ptr<DeviceRecorder> recorder;          // its capture, when the host keeps one
 };
 
 // Cells a device type answers for.
