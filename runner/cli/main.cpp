@@ -115,9 +115,9 @@ int RunWith(runner::Site site, CommonOptions& o) {
   return runner::RunSite(std::move(site), o.run);
 }
 
-constexpr const char* kRunOptionNames[] = {"--rounds",  "--json",          "--log",
+constexpr const char* kRunOptionNames[] = {"--rounds",      "--json",     "--log",
                                            "--log-max-mib", "--log-keep", "--plugin",
-                                           "--db",      "--capture",       "--capture-max-mib"};
+                                           "--db",          "--capture",  "--capture-max-mib"};
 
 // The run options given on the command line, for refusing them where they
 // would do nothing.

@@ -109,7 +109,9 @@ void Host::CreateDevice(const DeviceSettings& settings) {
     slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0,
                                   out_size);
     const auto* in = reinterpret_cast<const unsigned char*>(&minutes);
-    call.Record([&](DeviceRecorder& r) { r.IoControl(kHistoryIoControl, {in, in + sizeof minutes}); });
+    call.Record([&](DeviceRecorder& r) {
+      r.IoControl(kHistoryIoControl, {in, in + sizeof minutes});
+    });
   }
   controller_->Attach(*slot);
   if (history_) {

@@ -183,7 +183,8 @@ void Host::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& byt
   int result = 0;
   {
     DeviceCall call(slot, *controller_, events_);
-    const std::vector<unsigned char> received = slot.recorder ? bytes : std::vector<unsigned char>();
+    const std::vector<unsigned char> received =
+        slot.recorder ? bytes : std::vector<unsigned char>();
     try {
       result = slot.device->process(bytes.data(), static_cast<unsigned>(bytes.size()));
     } catch (const std::exception& e) {
