@@ -15,6 +15,7 @@
 #include "runner/site/site.h"
 
 #ifdef QORV_HOST_HAVE_REPLAY
+#include "runner/replay/capture_directory.h"
 #include "runner/replay/replay_command.h"
 #endif
 
@@ -36,6 +37,8 @@ struct CommonOptions {
   unsigned log_max_mib = 10;
   std::string plugin;
   std::string db;
+  std::string capture_dir;
+  unsigned capture_max_mib = 64;
 };
 
 // A count of rounds: a whole number a person can read back in the message.
@@ -65,6 +68,14 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
       ->check(CLI::Range(0u, 100u));
   app.add_option("--plugin", o.plugin, "plug-in file, over the site's and the built one");
   app.add_option("--db", o.db, "history database, over the site's");
+#ifdef QORV_HOST_HAVE_REPLAY
+  app.add_option("--capture", o.capture_dir,
+                 "write each device's capture to DIR/NAME.scn, for qorv-host replay");
+  app.add_option("--capture-max-mib", o.capture_max_mib,
+                 "start a new capture part (NAME.2.scn, ...) past this many MiB (0: never)")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 1u << 20));
+#endif
   app.footer(kOutputNote);
 }
 
@@ -132,18 +143,25 @@ int RunWith(runner::Site site, CommonOptions& o) {
   if (!o.db.empty()) site.history_db = o.db;
   o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
   o.run.log_max_bytes = static_cast<std::uintmax_t>(o.log_max_mib) << 20;
+#ifdef QORV_HOST_HAVE_REPLAY
+  if (!o.capture_dir.empty())
+    o.run.capture = std::make_shared<runner::replay::CaptureDirectory>(
+        o.capture_dir, static_cast<std::uintmax_t>(o.capture_max_mib) << 20);
+#endif
   return runner::RunSite(std::move(site), o.run);
 }
 
-constexpr const char* kRunOptionNames[] = {"--rounds",   "--json",   "--log", "--log-max-mib",
-                                           "--log-keep", "--plugin", "--db"};
+constexpr const char* kRunOptionNames[] = {"--rounds",      "--json",     "--log",
+                                           "--log-max-mib", "--log-keep", "--plugin",
+                                           "--db",          "--capture",  "--capture-max-mib"};
 
 // The run options given on the command line, for refusing them where they
 // would do nothing.
 std::string GivenRunOptions(const CLI::App& app) {
   std::string given;
   for (const char* name : kRunOptionNames)
-    if (app.count(name) > 0) given += std::string(given.empty() ? "" : ", ") + name;
+    if (const CLI::Option* option = app.get_option_no_throw(name); option && option->count() > 0)
+      given += std::string(given.empty() ? "" : ", ") + name;
   return given;
 }
 
@@ -186,8 +204,8 @@ int main(int argc, char** argv) {
                  "let the simulator answer at once instead of at 19200 bit/s");
   demo->footer(
       "Also takes qorv-host's run options, before or after `demo`: --rounds, --json, "
-      "--log (default qorv-demo.log), --log-max-mib, --log-keep, --plugin and --db "
-      "(default qorv-demo.db).");
+      "--log (default qorv-demo.log), --log-max-mib, --log-keep, --plugin, --db "
+      "(default qorv-demo.db), --capture and --capture-max-mib.");
 
   HistoryCommand history_command;
   CLI::App* history = AddHistoryCommand(app, history_command);

@@ -92,6 +92,7 @@ int RunSite(Site site, const RunOptions& options) {
   OutputSplit out(options.log_path);
   HostOptions host_options;
   host_options.default_plugin = options.default_plugin;
+  host_options.capture = options.capture;
   host_options.event_sink = [](const std::string& line) {
     std::cout << "host: " << line << std::endl;
   };

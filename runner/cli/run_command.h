@@ -3,8 +3,10 @@
 // device log, Ctrl-C, and the summary at the end.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "runner/lines/device_recorder.h"
 #include "runner/site/site.h"
 
 namespace runner {
@@ -17,6 +19,7 @@ struct RunOptions {
   unsigned log_keep = 3;                     // rotated logs kept: <log>.1 .. <log>.N
   std::string default_plugin;                // when the site names none
   std::string title;                         // shown in the view's first line
+  std::shared_ptr<CaptureSink> capture;      // where each device's capture goes; null: none
 };
 
 // The exit status of a run in which history rows or alarms were lost (the

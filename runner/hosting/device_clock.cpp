@@ -17,6 +17,10 @@ namespace {
 // 32-bit targets without libatomic.
 std::atomic<bool> g_held{false};
 std::atomic<std::time_t> g_held_seconds{0};
+// A pause freezes the free-running clock for one device call.
+std::atomic<bool> g_paused{false};
+std::atomic<std::time_t> g_paused_seconds{0};
+int g_pauses = 0;
 int g_holders = 0;
 bool g_had_tz = false;
 std::string g_saved_tz;
@@ -49,6 +53,8 @@ extern "C" std::time_t time(std::time_t* out) noexcept {
   std::time_t now;
   if (g_held.load(std::memory_order_acquire)) {
     now = g_held_seconds.load(std::memory_order_relaxed);
+  } else if (g_paused.load(std::memory_order_acquire)) {
+    now = g_paused_seconds.load(std::memory_order_relaxed);
   } else {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -76,6 +82,27 @@ void DeviceClockHold::Set(boost::posix_time::ptime local) {
   const auto seconds = local.is_special() ? 0 : (local - kEpoch).total_seconds();
   g_held_seconds.store(static_cast<std::time_t>(seconds), std::memory_order_relaxed);
   g_held.store(true, std::memory_order_release);
+}
+
+DeviceClockPause::DeviceClockPause() {
+  std::time_t now = time(nullptr);
+  if (g_pauses++ == 0) {
+    g_paused_seconds.store(now, std::memory_order_relaxed);
+    g_paused.store(true, std::memory_order_release);
+  } else {
+    now = g_paused_seconds.load(std::memory_order_relaxed);
+  }
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  local_ = boost::posix_time::ptime(
+      boost::gregorian::date(static_cast<unsigned short>(tm.tm_year + 1900),
+                             static_cast<unsigned short>(tm.tm_mon + 1),
+                             static_cast<unsigned short>(tm.tm_mday)),
+      boost::posix_time::time_duration(tm.tm_hour, tm.tm_min, tm.tm_sec));
+}
+
+DeviceClockPause::~DeviceClockPause() {
+  if (--g_pauses == 0) g_paused.store(false, std::memory_order_release);
 }
 
 }  // namespace hosting

@@ -10,6 +10,8 @@
 // one; with no hold it answers the real time. The plug-in gains no import
 // or export by this.
 
+#include <ctime>
+
 #include <boost/date_time/posix_time/ptime.hpp>
 
 namespace hosting {
@@ -28,6 +30,25 @@ class DeviceClockHold {
   // Moves the device clock to `local` (a local date-time, whole seconds).
   void Set(boost::posix_time::ptime local);
   boost::posix_time::ptime Get() const { return local_; }
+
+ private:
+  boost::posix_time::ptime local_;
+};
+
+// Holds the device clock at the current second for the length of one call
+// into a device, so the host knows the exact local time the device reads
+// during the call, even when the wall clock ticks on meanwhile. Under a
+// DeviceClockHold the clock stands still anyway and this only reads it.
+// Pauses nest; the outermost one decides.
+class DeviceClockPause {
+ public:
+  DeviceClockPause();
+  ~DeviceClockPause();
+  DeviceClockPause(const DeviceClockPause&) = delete;
+  DeviceClockPause& operator=(const DeviceClockPause&) = delete;
+
+  // The local date-time devices read while the pause lasts.
+  boost::posix_time::ptime Local() const { return local_; }
 
  private:
   boost::posix_time::ptime local_;

@@ -66,9 +66,18 @@ void DeviceController::RefreshStatus(QorvSPDevice& device) {
 }
 
 float DeviceController::Get_SP_Value(unsigned data_id, const std::string& name) {
-  DeviceSlot* slot = SlotById(data_id);
-  if (slot == nullptr) throw std::out_of_range("no device with data id " + std::to_string(data_id));
-  return slot->device->Get_Value(0, name);
+  DeviceRecorder* recorder = calling_ ? calling_->recorder.get() : nullptr;
+  try {
+    DeviceSlot* slot = SlotById(data_id);
+    if (slot == nullptr)
+      throw std::out_of_range("no device with data id " + std::to_string(data_id));
+    const float value = slot->device->Get_Value(0, name);
+    if (recorder) recorder->PeerAnswer(data_id, name, value);
+    return value;
+  } catch (const std::out_of_range&) {
+    if (recorder) recorder->PeerAnswer(data_id, name, std::nullopt);
+    throw;
+  }
 }
 
 void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* data, unsigned len,
@@ -76,6 +85,7 @@ void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* dat
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr || data == nullptr) return;
   slot->latest.emplace(data, data + len);
+  if (slot->recorder) slot->recorder->Published(*slot->latest);
   slot->latest_at = clock_.LocalTime();
   slot->link.RoundPublished(std::chrono::steady_clock::now());
   ++published_;

@@ -40,6 +40,9 @@ class DeviceController : public QorvController {
 
   DeviceSlot* SlotOf(const QorvVDevice& device) const;
   DeviceSlot* SlotById(unsigned data_id) const;
+  // The device the host is calling into (null: none), whose capture is
+  // told the peer answers it gets.
+  void CallingInto(DeviceSlot* slot) { calling_ = slot; }
 
   // --- QorvController ---
   int SendData(QorvSPDevice& device, const unsigned char* data, unsigned len) override;
@@ -65,6 +68,7 @@ class DeviceController : public QorvController {
   SavePolicy save_policy_;
   std::map<const QorvVDevice*, DeviceSlot*> by_device_;
   std::map<unsigned, DeviceSlot*> by_id_;
+  DeviceSlot* calling_ = nullptr;
   std::size_t published_ = 0;
 };
 

@@ -13,6 +13,7 @@
 #include "runner/alarms/alarm_book.h"
 #include "runner/alarms/health_alarms.h"
 #include "runner/hosting/device_cells.h"
+#include "runner/lines/device_recorder.h"
 #include "runner/lines/link_watch.h"
 #include "runner/site/site.h"
 
@@ -35,6 +36,7 @@ struct DeviceSlot {
   std::optional<bool> data_fresh;                    // at the last round report, once it had data
   std::optional<std::vector<unsigned char>> latest;  // last record published
   boost::posix_time::ptime latest_at;                // host time it was published
+  std::unique_ptr<DeviceRecorder> recorder;          // its capture, when the host keeps one
 };
 
 // The health of the slot's configured cells in a published record; empty

@@ -11,6 +11,7 @@
 #include "host/device_contract.h"
 #include "runner/hosting/plugin_library.h"
 #include "runner/lines/bus_turns.h"
+#include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/host_line.h"
 #include "runner/lines/serial_port.h"
@@ -75,29 +76,52 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   slot->alarms = AlarmBook(settings.limits);
   slot->health_alarms = HealthAlarms(settings.health);
   slot->first_cell_number = FirstCellNumber(settings.config);
+  if (options_.capture) slot->recorder = options_.capture->Open(settings);
   slot->device = plugin_->CreateDevice();
   Json::Value host_setting(Json::objectValue);
   host_setting["address"] = settings.address;
-  slot->device->Init(controller_, settings.data_id, host_setting);
-  try {
-    slot->device->InitSetting(settings.config);
-  } catch (const std::exception& e) {
+  {
+    DeviceCall call(*slot, *controller_, events_);
+    slot->device->Init(controller_, settings.data_id, host_setting);
+    call.Record([&](DeviceRecorder& r) { r.Create(settings.data_id, settings.address); });
+  }
+  std::optional<std::string> refused;
+  {
+    DeviceCall call(*slot, *controller_, events_);
+    try {
+      slot->device->InitSetting(settings.config);
+    } catch (const std::exception& e) {
+      refused = e.what();
+    }
+    call.Record([&](DeviceRecorder& r) { r.Configure(settings.config); });
+  }
+  if (refused) {
     events_.Add("device " + settings.name + " (data id " + std::to_string(settings.data_id) +
-                "): configuration refused, device skipped: " + e.what());
+                "): configuration refused, device skipped: " + *refused);
     return;
   }
   slot->active_cells = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));
   slot->cell_count = slot->active_cells.empty() ? 0 : slot->active_cells.back() + 1;
   slot->alarms.SetCells(slot->active_cells);
   const auto minutes = static_cast<qorv::HistoryIntervalMinutes>(settings.save_interval_minutes);
-  int out_size = 0;
-  slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0, out_size);
+  {
+    DeviceCall call(*slot, *controller_, events_);
+    int out_size = 0;
+    slot->device->DeviceIoControl(kHistoryIoControl, &minutes, sizeof minutes, nullptr, 0,
+                                  out_size);
+    const auto* in = reinterpret_cast<const unsigned char*>(&minutes);
+    call.Record([&](DeviceRecorder& r) {
+      r.IoControl(kHistoryIoControl, {in, in + sizeof minutes});
+    });
+  }
   controller_->Attach(*slot);
   if (history_) {
     HistoryStore* store = history_->store();
     if (auto image = store ? store->LastRecord(settings.data_id) : std::nullopt) {
+      DeviceCall call(*slot, *controller_, events_);
       const bool taken =
           slot->device->LoadFromCache(image->data(), static_cast<int>(image->size()));
+      call.Record([&](DeviceRecorder& r) { r.Cache(*image); });
       events_.Add("device " + settings.name + ": last record from history " +
                   (taken ? "restored" : "refused"));
     }

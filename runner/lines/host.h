@@ -30,6 +30,7 @@
 
 #include "runner/history/history_store.h"
 #include "runner/history/history_writer.h"
+#include "runner/lines/device_recorder.h"
 #include "runner/lines/device_slot.h"
 #include "runner/lines/event_log.h"
 #include "runner/lines/host_view.h"
@@ -55,6 +56,7 @@ struct HostOptions {
   HistoryWriterOptions history;                 // the writer's queue, retries and final flush
   std::chrono::milliseconds retry_first{1000};  // a lost line is retried after this,
   std::chrono::milliseconds retry_most{30000};  // doubling up to this
+  std::shared_ptr<CaptureSink> capture;         // null: no capture of the devices
 };
 
 struct RoundReport {

@@ -11,6 +11,7 @@
 
 #include "runner/hosting/serial_settings.h"
 #include "runner/lines/bus_turns.h"
+#include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/host.h"
 #include "runner/lines/host_line.h"
@@ -151,11 +152,13 @@ void Host::RunTicks(Steady::time_point now) {
 
 void Host::Tick(Line& line, DeviceSlot& slot) {
   line.port->DiscardInput();  // a late reply to someone else must not reach this device
+  DeviceCall call(slot, *controller_, events_);
   try {
     slot.device->RefreshStatus();
   } catch (const std::exception& e) {
     events_.Add("device " + slot.settings.name + ": poll tick failed: " + e.what());
   }
+  call.Record([](DeviceRecorder& r) { r.Tick(); });
 }
 
 void Host::Receive(Line& line, short revents, Steady::time_point now) {
@@ -178,10 +181,16 @@ void Host::Receive(Line& line, short revents, Steady::time_point now) {
 void Host::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& bytes) {
   slot.link.BeforeProcess();
   int result = 0;
-  try {
-    result = slot.device->process(bytes.data(), static_cast<unsigned>(bytes.size()));
-  } catch (const std::exception& e) {
-    events_.Add("device " + slot.settings.name + ": reply handling failed: " + e.what());
+  {
+    DeviceCall call(slot, *controller_, events_);
+    const std::vector<unsigned char> received =
+        slot.recorder ? bytes : std::vector<unsigned char>();
+    try {
+      result = slot.device->process(bytes.data(), static_cast<unsigned>(bytes.size()));
+    } catch (const std::exception& e) {
+      events_.Add("device " + slot.settings.name + ": reply handling failed: " + e.what());
+    }
+    call.Record([&](DeviceRecorder& r) { r.Receive(received, result); });
   }
   slot.link.AfterProcess(result);
   if (result == 0 && line.turns.holder() == slot.seat) line.turns.Release();
