@@ -53,6 +53,14 @@ std::optional<StringHealth> HealthOfCells(const float* cells, int count, int fir
   return ComputeHealth(readings);
 }
 
+std::optional<StringHealth> HealthOfCells(const float* cells, const std::vector<int>& which,
+                                          int first_number) {
+  std::vector<CellReading> readings;
+  for (const int k : which)
+    if (k >= 0 && k < kRecordCells) readings.push_back({CellNumber(first_number, k), cells[k]});
+  return ComputeHealth(readings);
+}
+
 std::string SignedMillivolts(double mv) {
   const long rounded = std::lround(mv);
   if (rounded < 0) return "\u2212" + std::to_string(-rounded) + " mV";

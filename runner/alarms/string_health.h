@@ -46,6 +46,10 @@ std::optional<StringHealth> ComputeHealth(const std::vector<CellReading>& readin
 // Over cells 0 .. count - 1 of a record's cell array, cell k numbered
 // first_number + k: what a history row's cells give.
 std::optional<StringHealth> HealthOfCells(const float* cells, int count, int first_number);
+// Over the cells `which` names (a device's configured cells) of a published
+// record's kRecordCells, cell k numbered first_number + k.
+std::optional<StringHealth> HealthOfCells(const float* cells, const std::vector<int>& which,
+                                          int first_number);
 
 // "−112 mV", "+31 mV", "0 mV": rounded to whole millivolts, with U+2212 for
 // the minus sign.

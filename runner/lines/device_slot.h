@@ -39,8 +39,4 @@ struct DeviceSlot {
   std::unique_ptr<DeviceRecorder> recorder;          // its capture, when the host keeps one
 };
 
-// The health of the slot's configured cells in a published record; empty
-// when none of them has a reading.
-std::optional<StringHealth> HealthOfRecord(const DeviceSlot& slot, const float* cells);
-
 }  // namespace runner
