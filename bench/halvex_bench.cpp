@@ -19,7 +19,7 @@
 #include "bench/poll_round.h"
 #include "bench/regex_query.h"
 #include "bench/result_summary.h"
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/recording/output_capture.h"
 
 namespace halvex::bench {

@@ -16,7 +16,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "host/qorv_controller.h"
-#include "runner/hosting/device_clock.h"
+#include "runner/plugin_access/device_clock.h"
 
 namespace halvex::bench {
 
@@ -40,7 +40,7 @@ class NullController : public QorvController {
 
 class FrozenClockController : public NullController {
  private:
-  hosting::DeviceClockHold clock_{
+  plugin_access::DeviceClockHold clock_{
       boost::posix_time::ptime(boost::gregorian::date(2026, 1, 15), boost::posix_time::hours(12))};
 };
 

@@ -7,7 +7,7 @@
 #include "celldata/battery32_record.h"
 #include "host/provider.h"
 #include "plugin/halvex30_provider.h"
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 #include "runner/recording/monitor_reply.h"
 
 namespace halvex::bench {

@@ -16,7 +16,7 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 #include "sim_line.h"
 
 namespace {
@@ -80,11 +80,11 @@ int main(int argc, char** argv) {
       }
     }
     runner::ManualHostClock clock(boost::posix_time::time_from_string("2026-12-08 22:00:00"));
-    runner::HostOptions options;
+    runner::PollerOptions options;
     options.clock = &clock;
     options.default_plugin = HALVEX_PLUGIN_PATH;
     options.event_sink = [](const std::string& e) { std::fprintf(stderr, "%s\n", e.c_str()); };
-    runner::Host host(
+    runner::Poller host(
         runner::ParseSite(runner::ParseSiteJson(Site(line.Path(), argv[1]), "night site"),
                           "night site", ""),
         options);

@@ -8,7 +8,7 @@
 
 #include "runner/history/battery_record.h"
 #include "runner/history/history_store.h"
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 #include "runner/site/site.h"
 #include "sim/port_server.h"
 
@@ -74,7 +74,7 @@ class Soak {
     const Steady::time_point started = Steady::now();
     std::remove(options_.history_db.c_str());
     StartMonitors();
-    runner::HostOptions host_options;
+    runner::PollerOptions host_options;
     host_options.clock = &clock_;
     // The clock's minute steps make data go stale and fresh again all the
     // time; the events worth showing are the others (ports, devices).
@@ -83,7 +83,7 @@ class Soak {
         return;
       if (result_.host_events.size() < kEventsKept) result_.host_events.push_back(line);
     };
-    runner::Host host(
+    runner::Poller host(
         runner::ParseSite(SiteOf(options_.plan, paths_, options_.plugin, options_.history_db),
                           "soak", "."),
         host_options);
@@ -111,7 +111,7 @@ class Soak {
     }
   }
 
-  void Loop(runner::Host& host) {
+  void Loop(runner::Poller& host) {
     const std::size_t devices = host.devices().size();
     const auto target = static_cast<unsigned>((options_.device_rounds + devices - 1) / devices);
     result_.devices.resize(devices);
@@ -132,7 +132,7 @@ class Soak {
 
   // New rejections and timeouts, each blamed on the last reply its monitor
   // sent: a device ends an exchange on the reply in front of it.
-  void TakeCounters(const runner::Host& host) {
+  void TakeCounters(const runner::Poller& host) {
     const auto& slots = host.devices();
     for (std::size_t i = 0; i < slots.size(); ++i) {
       const runner::DeviceSlot& slot = *slots[i];

@@ -9,7 +9,7 @@
 
 #include "battery/c_text.h"
 #include "battery/tests/test_battery.h"
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 
 namespace halvex::testing {
 namespace {
@@ -32,7 +32,7 @@ TEST(Setting, DefaultsWhenAppSettingIsMissingOrNotAnObject) {
     EXPECT_FLOAT_EQ(dev.group_a_, 1.0f);
     EXPECT_EQ(dev.save_interval_, 28800);
     EXPECT_TRUE(dev.active_batteries_.empty());
-    EXPECT_EQ(hosting::BaudRate(dev), 19200);
+    EXPECT_EQ(plugin_access::BaudRate(dev), 19200);
   }
 }
 

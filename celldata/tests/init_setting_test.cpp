@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "string_rig.h"
 
 namespace {
@@ -67,7 +67,7 @@ TEST(InitSetting, ModeAndThresholdTable) {
     EXPECT_EQ(rig.dev.signal_ids_, c.ids);
     EXPECT_EQ(rig.dev.signal_names_, c.names);
     EXPECT_EQ(rig.dev.threshold_levels_.count("c"), c.ids.count("c"));
-    EXPECT_EQ(hosting::BusAddress(rig.dev), 0x01) << "the base's settings follow";
+    EXPECT_EQ(plugin_access::BusAddress(rig.dev), 0x01) << "the base's settings follow";
   }
 }
 
@@ -83,7 +83,7 @@ TEST(InitSetting, JsonErrorsStopBeforeTheBaseSettings) {
     testing::internal::CaptureStdout();
     EXPECT_THROW(rig.dev.InitSetting(setting), Json::LogicError);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(hosting::BusAddress(rig.dev), kMonitor);
+    EXPECT_EQ(plugin_access::BusAddress(rig.dev), kMonitor);
   }
 }
 

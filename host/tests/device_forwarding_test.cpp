@@ -7,7 +7,7 @@
 
 #include "host/provider.h"
 #include "host/qorv_spdevice.h"
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "runner/recording/recording_controller.h"
 
 namespace {
@@ -103,7 +103,7 @@ TEST(DeviceForwarding, InitTakesTheBusAddressModulo256) {
     SCOPED_TRACE(c.name);
     PlainDevice dev;
     EXPECT_EQ(dev.Init(std::weak_ptr<QorvController>(), 3, c.setting), c.result);
-    EXPECT_EQ(hosting::BusAddress(dev), c.address);
+    EXPECT_EQ(plugin_access::BusAddress(dev), c.address);
     EXPECT_EQ(dev.DataId(), 3u);
   }
 }

@@ -3,7 +3,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>
 
-#include "runner/hosting/ttime_decode.h"
+#include "runner/plugin_access/ttime_decode.h"
 #include "runner/recording/recording_controller.h"
 
 namespace {

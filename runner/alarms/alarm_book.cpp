@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 
 namespace runner {
 namespace {

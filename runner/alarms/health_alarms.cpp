@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "runner/alarms/alarm_limits.h"
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 
 namespace runner {
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 
 namespace runner {
 namespace {

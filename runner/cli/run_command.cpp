@@ -5,7 +5,7 @@
 
 #include <iostream>
 
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 #include "runner/view/json_report.h"
 #include "runner/view/live_view.h"
 #include "runner/view/output_split.h"
@@ -18,7 +18,7 @@ constexpr const char* kShowCursor = "\x1b[?25h";
 constexpr const char* kClearScreen = "\x1b[2J";
 
 // The host a signal stops. A signal handler can reach nothing else.
-Host* signalled_host = nullptr;
+Poller* signalled_host = nullptr;
 
 void OnStopSignal(int) {
   if (signalled_host != nullptr) signalled_host->RequestStop();
@@ -26,7 +26,7 @@ void OnStopSignal(int) {
 
 class StopSignals {
  public:
-  explicit StopSignals(Host& host) {
+  explicit StopSignals(Poller& host) {
     signalled_host = &host;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -47,7 +47,7 @@ class StopSignals {
 
 class RoundPrinter {
  public:
-  RoundPrinter(Host& host, const OutputSplit& out, const RunOptions& options)
+  RoundPrinter(Poller& host, const OutputSplit& out, const RunOptions& options)
       : host_(host), out_(out), options_(options), ansi_(out.IsTerminal()) {
     if (!options.json && ansi_) out_.Write(std::string(kHideCursor) + kClearScreen);
   }
@@ -56,7 +56,7 @@ class RoundPrinter {
   }
 
   void operator()(const RoundReport& report) {
-    const HostView view = host_.View();
+    const SiteView view = host_.View();
     if (options_.json) {
       out_.Write(OneLine(RoundJson(view, host_.events().TakeNew())) + "\n");
       if (options_.rounds && isatty(STDERR_FILENO))
@@ -68,7 +68,7 @@ class RoundPrinter {
   }
 
  private:
-  Host& host_;
+  Poller& host_;
   const OutputSplit& out_;
   const RunOptions& options_;
   bool ansi_;
@@ -90,13 +90,13 @@ int ReportStore(const std::optional<StoreState>& store) {
 int RunSite(Site site, const RunOptions& options) {
   const std::string history_db = site.history_db;
   OutputSplit out(options.log_path);
-  HostOptions host_options;
+  PollerOptions host_options;
   host_options.default_plugin = options.default_plugin;
   host_options.capture = options.capture;
   host_options.event_sink = [](const std::string& line) {
     std::cout << "host: " << line << std::endl;
   };
-  Host host(std::move(site), host_options);
+  Poller host(std::move(site), host_options);
   try {
     host.Start();
   } catch (const std::exception& e) {

@@ -20,8 +20,8 @@
 
 #include "host/device_contract.h"
 #include "host/ttime.h"
-#include "runner/hosting/device_cells.h"
-#include "runner/hosting/ttime_decode.h"
+#include "runner/plugin_access/device_cells.h"
+#include "runner/plugin_access/ttime_decode.h"
 
 namespace runner {
 

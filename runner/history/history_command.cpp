@@ -14,7 +14,7 @@
 
 #include "runner/alarms/string_health.h"
 #include "runner/history/history_store.h"
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 #include "runner/time/time_text.h"
 
 namespace runner {

@@ -12,7 +12,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <sqlite3.h>
 
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 #include "runner/time/time_text.h"
 
 namespace runner {

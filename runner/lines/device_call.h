@@ -14,7 +14,7 @@
 #include <functional>
 #include <optional>
 
-#include "runner/hosting/device_clock.h"
+#include "runner/plugin_access/device_clock.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/device_recorder.h"
 #include "runner/lines/device_slot.h"
@@ -37,7 +37,7 @@ class DeviceCall {
   DeviceSlot& slot_;
   DeviceController& controller_;
   EventLog& events_;
-  std::optional<hosting::DeviceClockPause> pause_;
+  std::optional<plugin_access::DeviceClockPause> pause_;
 };
 
 }  // namespace runner

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "runner/lines/bus_turns.h"
-#include "runner/lines/host.h"
-#include "runner/lines/host_line.h"
+#include "runner/lines/poller.h"
+#include "runner/lines/poller_line.h"
 #include "runner/lines/serial_port.h"
 
 namespace runner {
@@ -22,29 +22,29 @@ using Steady = std::chrono::steady_clock;
 
 }  // namespace
 
-void Host::OpenLines() {
+void Poller::OpenLines() {
   const Steady::time_point now = Steady::now();
   for (auto& line : lines_) {
     if (line->devices.empty()) continue;
-    line->baud = hosting::BaudRate(*line->devices.front()->device);
+    line->baud = plugin_access::BaudRate(*line->devices.front()->device);
     for (const DeviceSlot* slot : line->devices)
-      if (hosting::BaudRate(*slot->device) != line->baud)
+      if (plugin_access::BaudRate(*slot->device) != line->baud)
         events_.Add("port " + site_.ports[line->index].name + ": " + slot->settings.name +
-                    " wants " + std::to_string(hosting::BaudRate(*slot->device)) +
+                    " wants " + std::to_string(plugin_access::BaudRate(*slot->device)) +
                     " bit/s; the line runs at " + std::to_string(line->baud));
     line->backoff = options_.retry_first;
     TryOpen(*line, now);
   }
 }
 
-std::string Host::DeviceNames(const Line& line) const {
+std::string Poller::DeviceNames(const Line& line) const {
   std::string names;
   for (const DeviceSlot* slot : line.devices)
     names += (names.empty() ? "" : ", ") + slot->settings.name;
   return names;
 }
 
-void Host::TryOpen(Line& line, Steady::time_point now) {
+void Poller::TryOpen(Line& line, Steady::time_point now) {
   auto port = std::make_unique<SerialPort>(line.path, line.baud);
   if (!port->is_open()) {
     LineLost(line, port->error(), now);
@@ -62,7 +62,7 @@ void Host::TryOpen(Line& line, Steady::time_point now) {
 
 // `why` is taken by value: callers pass `line.lost`, which is cleared here.
 
-void Host::LineLost(Line& line, std::string why, Steady::time_point now) {
+void Poller::LineLost(Line& line, std::string why, Steady::time_point now) {
   line.port.reset();
   line.turns.Reset();
   line.lost.clear();
@@ -74,12 +74,12 @@ void Host::LineLost(Line& line, std::string why, Steady::time_point now) {
               "; offline: " + DeviceNames(line) + "; retrying");
 }
 
-void Host::CheckLostLines(Steady::time_point now) {
+void Poller::CheckLostLines(Steady::time_point now) {
   for (auto& line : lines_)
     if (!line->lost.empty()) LineLost(*line, line->lost, now);
 }
 
-int Host::WriteLine(DeviceSlot& slot, const unsigned char* data, unsigned len) {
+int Poller::WriteLine(DeviceSlot& slot, const unsigned char* data, unsigned len) {
   if (slot.settings.port >= lines_.size()) return -1;  // no line is open yet
   Line& line = *lines_[slot.settings.port];
   if (!line.up() || !line.lost.empty()) return -1;

@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
-#include "runner/lines/host.h"
-#include "runner/lines/host_line.h"
+#include "runner/lines/poller.h"
+#include "runner/lines/poller_line.h"
 #include "runner/lines/serial_port.h"
 
 namespace runner {
@@ -25,7 +25,7 @@ using Steady = std::chrono::steady_clock;
 
 }  // namespace
 
-void Host::Run(unsigned rounds, const std::function<void(const RoundReport&)>& on_round) {
+void Poller::Run(unsigned rounds, const std::function<void(const RoundReport&)>& on_round) {
   on_round_ = on_round;
   const unsigned goal = rounds_reported_ + rounds;
   while (RunOnce(milliseconds(500)))
@@ -33,7 +33,7 @@ void Host::Run(unsigned rounds, const std::function<void(const RoundReport&)>& o
   on_round_ = nullptr;
 }
 
-bool Host::RunOnce(milliseconds max_wait) {
+bool Poller::RunOnce(milliseconds max_wait) {
   if (!started_ || stop_requested_.load()) return false;
   Steady::time_point now = Steady::now();
   BeginRoundIfDue(now);
@@ -49,7 +49,7 @@ bool Host::RunOnce(milliseconds max_wait) {
       polled.push_back(line.get());
     }
   const int ready = ::poll(fds.data(), fds.size(), WaitMs(now, max_wait));
-  if (ready < 0 && errno != EINTR) throw HostError(std::string("poll: ") + std::strerror(errno));
+  if (ready < 0 && errno != EINTR) throw PollerError(std::string("poll: ") + std::strerror(errno));
   now = Steady::now();
   if (ready > 0) {
     if (fds[0].revents & POLLIN) {
@@ -66,7 +66,7 @@ bool Host::RunOnce(milliseconds max_wait) {
   return !stop_requested_.load();
 }
 
-void Host::BeginRoundIfDue(Steady::time_point now) {
+void Poller::BeginRoundIfDue(Steady::time_point now) {
   for (auto& line : lines_)
     if (!line->up() && !line->devices.empty() && now >= line->retry_at) TryOpen(*line, now);
   if (now < next_round_at_) return;
@@ -81,7 +81,7 @@ void Host::BeginRoundIfDue(Steady::time_point now) {
     if (line->up()) line->turns.MarkAllDue();
 }
 
-void Host::EndRoundIfIdle() {
+void Poller::EndRoundIfIdle() {
   if (!round_open_) return;
   for (const auto& line : lines_)
     if (line->up() && !line->turns.Idle()) return;
@@ -91,7 +91,7 @@ void Host::EndRoundIfIdle() {
 // Tells once when a device's data goes stale or is refused, and once when
 // it is fresh again; a device that never had data is no news.
 
-void Host::NoteDataStates() {
+void Poller::NoteDataStates() {
   for (auto& slot : slots_) {
     std::string text;
     const DataState state = ProbeData(*slot->device, text);
@@ -106,7 +106,7 @@ void Host::NoteDataStates() {
   }
 }
 
-void Host::NoteStoreState() {
+void Poller::NoteStoreState() {
   if (!history_) return;
   const StoreState state = history_->State();
   if (state.failing && state.last_error != store_error_told_)
@@ -123,7 +123,7 @@ void Host::NoteStoreState() {
   store_lost_told_ = state.lost;
 }
 
-void Host::ReportRound() {
+void Poller::ReportRound() {
   round_open_ = false;
   ++rounds_reported_;
   NoteDataStates();
@@ -132,14 +132,14 @@ void Host::ReportRound() {
   if (on_round_) on_round_(report);
 }
 
-void Host::ExpireTurns(Steady::time_point now) {
+void Poller::ExpireTurns(Steady::time_point now) {
   for (auto& line : lines_) {
     if (!line->up()) continue;
     if (auto seat = line->turns.Expire(now)) line->devices[*seat]->link.TimedOut();
   }
 }
 
-void Host::RunTicks(Steady::time_point now) {
+void Poller::RunTicks(Steady::time_point now) {
   for (auto& line : lines_) {
     while (line->up() && line->lost.empty()) {
       const std::optional<std::size_t> seat = line->turns.NextTick();
@@ -150,7 +150,7 @@ void Host::RunTicks(Steady::time_point now) {
   CheckLostLines(now);
 }
 
-void Host::Tick(Line& line, DeviceSlot& slot) {
+void Poller::Tick(Line& line, DeviceSlot& slot) {
   line.port->DiscardInput();  // a late reply to someone else must not reach this device
   DeviceCall call(slot, *controller_, events_);
   try {
@@ -161,7 +161,7 @@ void Host::Tick(Line& line, DeviceSlot& slot) {
   call.Record([](DeviceRecorder& r) { r.Tick(); });
 }
 
-void Host::Receive(Line& line, short revents, Steady::time_point now) {
+void Poller::Receive(Line& line, short revents, Steady::time_point now) {
   std::vector<unsigned char> bytes;
   const SerialPort::ReadStatus status = line.port->Read(bytes);
   if (!bytes.empty()) {
@@ -178,7 +178,7 @@ void Host::Receive(Line& line, short revents, Steady::time_point now) {
     line.lost = line.path + ": line hung up";
 }
 
-void Host::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& bytes) {
+void Poller::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& bytes) {
   slot.link.BeforeProcess();
   int result = 0;
   {
@@ -196,7 +196,7 @@ void Host::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& byt
   if (result == 0 && line.turns.holder() == slot.seat) line.turns.Release();
 }
 
-int Host::WaitMs(Steady::time_point now, milliseconds max_wait) const {
+int Poller::WaitMs(Steady::time_point now, milliseconds max_wait) const {
   Steady::time_point until = std::min(now + max_wait, next_round_at_);
   for (const auto& line : lines_) {
     if (line->devices.empty()) continue;

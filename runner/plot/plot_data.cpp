@@ -9,7 +9,7 @@
 
 #include "runner/alarms/health_alarms.h"
 #include "runner/alarms/string_health.h"
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 
 namespace runner::plot {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "runner/alarms/health_limits.h"
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 #include "runner/history/history_store.h"
 
 namespace runner::plot {

@@ -14,12 +14,12 @@
 
 #include "host/qorv_controller.h"
 #include "host/v_device_interface.h"
-#include "runner/hosting/device_clock.h"
+#include "runner/plugin_access/device_clock.h"
 
 namespace runner::recording {
 
 // The devices' local time as a test sets it. Setting or advancing it holds
-// the process's device clock (runner/hosting/device_clock.h) at the new
+// the process's device clock (runner/plugin_access/device_clock.h) at the new
 // time, which is what every device reads next.
 class DeviceTime {
  public:
@@ -34,7 +34,7 @@ class DeviceTime {
   operator boost::posix_time::ptime() const { return Get(); }
 
  private:
-  hosting::DeviceClockHold hold_;
+  plugin_access::DeviceClockHold hold_;
 };
 
 struct HostCall {

@@ -4,7 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/replay/replayer.h"
 #include "runner/replay/scenario.h"
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "runner/replay/record_text.h"
 
 namespace runner::replay {
@@ -110,8 +110,8 @@ void Replayer::Create(const Action& a) {
     host_setting["address"] = static_cast<Json::UInt>(a.number);
     const int r = d.object->Init(host_, a.id, host_setting);
     return std::to_string(r) + " type=" + d.object->DeviceType() +
-           " addr=" + ByteText(hosting::BusAddress(*d.object)) +
-           " baud=" + std::to_string(hosting::BaudRate(*d.object));
+           " addr=" + ByteText(plugin_access::BusAddress(*d.object)) +
+           " baud=" + std::to_string(plugin_access::BaudRate(*d.object));
   });
   if (!d.object) Fail("the plug-in could not create a device");
   host_->SetPeerDevice(a.id, d.object.get());
@@ -142,7 +142,7 @@ void Replayer::Configure(const Action& a) {
   Device& d = Current();
   Step(Prefix(d) + "configure", [&] {
     const int r = d.object->InitSetting(a.config);
-    return std::to_string(r) + " addr=" + ByteText(hosting::BusAddress(*d.object));
+    return std::to_string(r) + " addr=" + ByteText(plugin_access::BusAddress(*d.object));
   });
 }
 

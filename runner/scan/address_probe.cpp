@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "runner/hosting/device_cells.h"
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/device_cells.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "runner/lines/device_slot.h"
 
 namespace runner::scan {
@@ -59,7 +59,7 @@ std::unique_ptr<QorvSPDevice> MakeProbeDevice(const qorv::PluginLibrary& plugin,
 PollResult AddressProbe::Poll(unsigned address) {
   controller_->Clear();
   std::unique_ptr<QorvSPDevice> device = MakeProbeDevice(plugin_, controller_, address, config_);
-  longest_reply_ = ReplyDuration(hosting::BaudRate(*device));
+  longest_reply_ = ReplyDuration(plugin_access::BaudRate(*device));
   port_.DiscardInput();  // a late reply to the previous address must not reach this one
   const Steady::time_point start = Steady::now();
   device->RefreshStatus();

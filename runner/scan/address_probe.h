@@ -14,7 +14,7 @@
 #include <json/value.h>
 
 #include "host/qorv_spdevice.h"
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/lines/serial_port.h"
 #include "runner/scan/probe_controller.h"
 

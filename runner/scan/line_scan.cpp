@@ -1,7 +1,7 @@
 #include "runner/scan/line_scan.h"
 
 #include "host/device_contract.h"
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "runner/lines/serial_port.h"
 
 namespace runner::scan {
@@ -25,7 +25,7 @@ ScanReport ScanLine(const qorv::PluginLibrary& plugin, const std::string& port_p
 
   // The line runs at the speed the plug-in's devices ask for.
   const int baud =
-      hosting::BaudRate(*MakeProbeDevice(plugin, {}, settings.from, settings.device_config));
+      plugin_access::BaudRate(*MakeProbeDevice(plugin, {}, settings.from, settings.device_config));
   SerialPort port(port_path, baud);
   if (!port.is_open()) throw ScanError(port.error());
 
@@ -37,7 +37,7 @@ ScanReport ScanLine(const qorv::PluginLibrary& plugin, const std::string& port_p
     FoundMonitor monitor;
     monitor.address = address;
     monitor.wire_byte =
-        hosting::BusAddress(*MakeProbeDevice(plugin, {}, address, settings.device_config));
+        plugin_access::BusAddress(*MakeProbeDevice(plugin, {}, address, settings.device_config));
     monitor.polls = settings.tries;
     double reply_ms_sum = 0.0;
     for (unsigned t = 0; t < settings.tries; ++t) {

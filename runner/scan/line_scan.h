@@ -17,7 +17,7 @@
 
 #include <json/value.h>
 
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/scan/address_probe.h"
 
 namespace runner::scan {

@@ -12,7 +12,7 @@
 
 #include <json/writer.h>
 
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/recording/output_capture.h"
 #include "runner/scan/line_scan.h"
 #include "runner/scan/scan_report.h"

@@ -16,7 +16,7 @@
 
 #include <json/reader.h>
 
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 #include "runner/site/json_fields.h"
 #include "runner/site/peer_sum_cycles.h"
 #include "sim/config.h"

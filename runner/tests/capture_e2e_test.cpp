@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "runner/hosting/plugin_library.h"
-#include "runner/lines/host.h"
+#include "runner/plugin_access/plugin_library.h"
+#include "runner/lines/poller.h"
 #include "runner/replay/capture_directory.h"
 #include "runner/replay/replayer.h"
 #include "runner/site/demo_site.h"
@@ -73,7 +73,7 @@ std::vector<Bytes> ReplayedRecords(const std::string& scenario) {
   replay::Replayer replayer([&plugin] { return plugin.CreateDevice(); }, transcript, false);
   replayer.Run(replay::LoadScenario(scenario), scenario);
   std::vector<Bytes> records;
-  for (const HostCall& call : replayer.Host().CallsOf(HostCall::Kind::kSaveDeviceHistory))
+  for (const HostCall& call : replayer.Poller().CallsOf(HostCall::Kind::kSaveDeviceHistory))
     records.push_back(call.bytes);
   return records;
 }
@@ -85,14 +85,14 @@ TEST(CaptureE2e, EachPartOfACaptureReplaysTheStoredRecordsOfItsRounds) {
   const std::string db = dir + "/history.db";
   const ZoneForTest zone("CST-8");
   {
-    HostOptions options;
+    PollerOptions options;
     options.default_plugin = HALVEX_PLUGIN_PATH;
     options.event_sink = [](const std::string&) {};
     options.capture = std::make_shared<replay::CaptureDirectory>(dir + "/capture", 4 * 1024);
     Site site = ParseSite(FaultyDemo(db), "faulty demo", "");
     // Every round a history row: less than a site file may ask for.
     for (DeviceSettings& device : site.devices) device.save_interval_minutes = 0;
-    Host host(std::move(site), options);
+    Poller host(std::move(site), options);
     host.Start();
     host.Run(50, [](const RoundReport&) {});
     host.Stop();

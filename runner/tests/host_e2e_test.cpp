@@ -17,8 +17,8 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>
 
-#include "runner/hosting/plugin_library.h"
-#include "runner/lines/host.h"
+#include "runner/plugin_access/plugin_library.h"
+#include "runner/lines/poller.h"
 #include "runner/site/demo_site.h"
 #include "runner/time/time_text.h"
 #include "sim_line.h"
@@ -51,14 +51,14 @@ class HostE2eTest : public ::testing::Test {
     return ParseSite(ParseSiteJson(text, "test site"), "test site", "");
   }
 
-  Host& Start(Site site) {
-    HostOptions options;
+  Poller& Start(Site site) {
+    PollerOptions options;
     options.clock = &clock_;
     options.event_sink = [this](const std::string& line) { events_.push_back(line); };
     options.default_plugin = HALVEX_PLUGIN_PATH;
     options.retry_first = std::chrono::milliseconds(100);
     options.retry_most = std::chrono::milliseconds(400);
-    host_ = std::make_unique<Host>(std::move(site), options);
+    host_ = std::make_unique<Poller>(std::move(site), options);
     host_->Start();
     return *host_;
   }
@@ -101,7 +101,7 @@ class HostE2eTest : public ::testing::Test {
   std::string dir_;
   ManualHostClock clock_{time_from_string("2026-12-08 10:00:00")};
   std::vector<std::string> events_;
-  std::unique_ptr<Host> host_;
+  std::unique_ptr<Poller> host_;
 };
 
 TEST_F(HostE2eTest, RoundsLandInHistoryAtTheSaveInterval) {

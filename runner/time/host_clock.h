@@ -8,7 +8,7 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
-#include "runner/hosting/device_clock.h"
+#include "runner/plugin_access/device_clock.h"
 
 namespace runner {
 
@@ -54,7 +54,7 @@ class ManualHostClock : public HostClock {
   void Set(boost::posix_time::ptime now) { device_clock_.Set(now); }
 
  private:
-  hosting::DeviceClockHold device_clock_;
+  plugin_access::DeviceClockHold device_clock_;
 };
 
 }  // namespace runner

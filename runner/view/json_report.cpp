@@ -107,7 +107,7 @@ Json::Value Store(const StoreState& st) {
 
 }  // namespace
 
-Json::Value RoundJson(const HostView& view, const std::vector<std::string>& events) {
+Json::Value RoundJson(const SiteView& view, const std::vector<std::string>& events) {
   Json::Value out(Json::objectValue);
   out["round"] = view.round;
   out["time"] = FormatTime(view.time);

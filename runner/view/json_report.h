@@ -22,11 +22,11 @@
 
 #include <json/value.h>
 
-#include "runner/lines/host_view.h"
+#include "runner/lines/site_view.h"
 
 namespace runner {
 
-Json::Value RoundJson(const HostView& view, const std::vector<std::string>& events);
+Json::Value RoundJson(const SiteView& view, const std::vector<std::string>& events);
 
 // The object as compact JSON text, without a line end.
 std::string OneLine(const Json::Value& value);

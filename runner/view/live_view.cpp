@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "runner/alarms/health_alarms.h"
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
@@ -144,13 +144,13 @@ std::string AlarmLine(const DeviceView& d, const ActiveAlarm& a) {
          Format("%.3f", a.limit);
 }
 
-std::size_t AlarmCount(const HostView& v) {
+std::size_t AlarmCount(const SiteView& v) {
   std::size_t count = 0;
   for (const DeviceView& d : v.devices) count += d.alarms.size();
   return count;
 }
 
-void Title(Screen& s, const HostView& v, const ViewStyle& style) {
+void Title(Screen& s, const SiteView& v, const ViewStyle& style) {
   std::string progress = "round " + std::to_string(v.round);
   if (style.rounds_goal) progress += "/" + std::to_string(style.rounds_goal);
   const std::size_t active = AlarmCount(v);
@@ -163,7 +163,7 @@ void Title(Screen& s, const HostView& v, const ViewStyle& style) {
 // Active alarms come right under the title, device by device in site
 // order, each device's in cell order: on a small terminal they are the
 // last thing to lose. `lines` caps them, the "+N more" line included.
-void Alarms(Screen& s, const HostView& v, int lines) {
+void Alarms(Screen& s, const SiteView& v, int lines) {
   const std::size_t total = AlarmCount(v);
   const std::size_t shown = total <= static_cast<std::size_t>(lines)
                                 ? total
@@ -180,7 +180,7 @@ void Alarms(Screen& s, const HostView& v, int lines) {
 // The history store, once it had trouble: rows waiting, rows lost and the
 // last error; red while writing fails. A store that never failed takes no
 // room.
-void StoreLine(Screen& s, const HostView& v, int width) {
+void StoreLine(Screen& s, const SiteView& v, int width) {
   if (!v.store || (v.store->lost == 0 && v.store->last_error.empty())) return;
   const StoreState& st = *v.store;
   s.Style(st.failing || st.lost ? kRed : kYellow)
@@ -291,7 +291,7 @@ struct Layout {
 constexpr int kFullDeviceLines = 4;  // heading, values, health, link
 
 // Every device stays in sight: the alarms give way first, then the cells.
-Layout PlanLayout(const HostView& v, int width, int lines) {
+Layout PlanLayout(const SiteView& v, int width, int lines) {
   const int devices = static_cast<int>(v.devices.size());
   const int below_title = lines - 1 - kStoreStateLines;
   Layout layout;
@@ -323,7 +323,7 @@ std::string CellBar(float volts, float low, float high, int width) {
   return bar;
 }
 
-std::string RenderView(const HostView& view, const ViewStyle& style) {
+std::string RenderView(const SiteView& view, const ViewStyle& style) {
   const int height = style.ansi ? style.height : 0;
   Screen s(style.ansi, height, style.width);
   const Layout layout = PlanLayout(view, style.width, height > 1 ? height - 1 : INT_MAX / 2);

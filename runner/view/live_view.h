@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "runner/lines/host_view.h"
+#include "runner/lines/site_view.h"
 
 namespace runner {
 
@@ -26,7 +26,7 @@ struct ViewStyle {
 
 // The whole screen as text, lines ended with '\n'. With `ansi` the text
 // starts at the top-left corner and clears what an older, longer frame left.
-std::string RenderView(const HostView& view, const ViewStyle& style);
+std::string RenderView(const SiteView& view, const ViewStyle& style);
 
 // The bar of one cell: `eighths` of a full block each, at most `width`
 // cells wide, for `volts` between `low` and `high`.

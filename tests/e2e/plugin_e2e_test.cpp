@@ -22,7 +22,7 @@
 
 #include "host/provider.h"
 #include "host/ttime.h"
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/recording/recording_controller.h"
 
 namespace {

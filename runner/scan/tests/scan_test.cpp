@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 #include "runner/recording/output_capture.h"
 #include "runner/scan/scan_command.h"
 #include "runner/site/site.h"
@@ -102,10 +102,10 @@ TEST_F(ScanTest, FindsEveryAnsweringMonitorAndNothingElseAndItsSiteRuns) {
   for (std::size_t i = 0; i < site.devices.size(); ++i)
     EXPECT_EQ(site.devices[i].address, (std::vector<unsigned>{0, 45, 90, 127}[i]));
   site.poll_period_s = 0.3;
-  HostOptions options;
+  PollerOptions options;
   options.default_plugin = HALVEX_PLUGIN_PATH;
   options.keep_history = false;
-  Host host(std::move(site), options);
+  Poller host(std::move(site), options);
   host.Start();
   const auto all_published = [&] {
     for (const auto& slot : host.devices())

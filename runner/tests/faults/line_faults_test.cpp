@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fault_fixture.h"
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 #include "runner/lines/line_lock.h"
 #include "sim_line.h"
 
@@ -23,22 +23,22 @@ using testing::SteadyString;
 class LineFaultTest : public ::testing::Test {
  protected:
   // A host with device A (address 1, `config`) on port p at `path`.
-  std::unique_ptr<Host> Start(const std::string& path, const std::string& config = "{}") {
+  std::unique_ptr<Poller> Start(const std::string& path, const std::string& config = "{}") {
     const std::string text = R"({"poll_period_s": 0.2, "reply_timeout_ms": 150, "history_db": ")" +
                              dir_ + "/" + std::to_string(hosts_++) +
                              R"(.db", "ports": [{"name": "p",
         "path": ")" + path + R"("}], "devices": [{"name": "A", "data_id": 1, "address": 1,
         "port": "p", "config": )" +
                              config + "}]}";
-    HostOptions options;
+    PollerOptions options;
     options.event_sink = [this](const std::string& line) { events_ += line.substr(20) + "\n"; };
     options.default_plugin = HALVEX_PLUGIN_PATH;
     options.retry_first = options.retry_most = std::chrono::milliseconds(100);
-    auto host = std::make_unique<Host>(ParseSite(ParseSiteJson(text, "site"), "site", ""), options);
+    auto host = std::make_unique<Poller>(ParseSite(ParseSiteJson(text, "site"), "site", ""), options);
     host->Start();
     return host;
   }
-  static void Rounds(Host& host, unsigned n) {
+  static void Rounds(Poller& host, unsigned n) {
     host.Run(n, [](const RoundReport&) {});
   }
 

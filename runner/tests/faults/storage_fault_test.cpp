@@ -27,7 +27,7 @@
 #include "runner/cli/run_command.h"
 #include "runner/history/battery_record.h"
 #include "runner/history/history_command.h"
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 #include "runner/site/demo_site.h"
 #include "runner/view/json_report.h"
 #include "runner/view/live_view.h"
@@ -70,11 +70,11 @@ class StorageFaultTest : public ::testing::Test {
     return ParseSite(ParseSiteJson(text, "test site"), "test site", "");
   }
 
-  Host& Start(Site site, HostOptions options = {}) {
+  Poller& Start(Site site, PollerOptions options = {}) {
     options.clock = &clock_;
     options.event_sink = [this](const std::string& line) { events_.push_back(line); };
     options.default_plugin = HALVEX_PLUGIN_PATH;
-    host_ = std::make_unique<Host>(std::move(site), options);
+    host_ = std::make_unique<Poller>(std::move(site), options);
     host_->Start();
     return *host_;
   }
@@ -95,7 +95,7 @@ class StorageFaultTest : public ::testing::Test {
   std::string dir_;
   ManualHostClock clock_{time_from_string("2026-12-08 10:00:00")};
   std::vector<std::string> events_;
-  std::unique_ptr<Host> host_;
+  std::unique_ptr<Poller> host_;
 };
 
 TEST_F(StorageFaultTest, ALockHeldTwentySecondsNeitherStallsPollingNorLosesARow) {
@@ -110,7 +110,7 @@ TEST_F(StorageFaultTest, ALockHeldTwentySecondsNeitherStallsPollingNorLosesARow)
   again.at_s = 30;
   profile.events = {drop, again};
   SimLine line({profile});
-  Host& host = Start(MakeSite(line.Path()));
+  Poller& host = Start(MakeSite(line.Path()));
   Rounds(2, 10);
   ASSERT_NE(host.history(), nullptr);
 
@@ -167,10 +167,10 @@ TEST_F(StorageFaultTest, ALockHeldTwentySecondsNeitherStallsPollingNorLosesARow)
 
 TEST_F(StorageFaultTest, AFullDiskKeepsRowsPendingThenStoresThemAndCountsWhatDidNotFit) {
   SimLine line({SteadyString(0x81, 13.3)});
-  HostOptions options;
+  PollerOptions options;
   options.history.capacity = 6;
   options.history.retry_most = std::chrono::milliseconds(200);
-  Host& host = Start(MakeSite(line.Path()), options);
+  Poller& host = Start(MakeSite(line.Path()), options);
   Rounds(2, 60);  // a minute a round: every round is a row
   ASSERT_EQ(host.history()->CountRows(1, {}), 2u);
 
@@ -182,7 +182,7 @@ TEST_F(StorageFaultTest, AFullDiskKeepsRowsPendingThenStoresThemAndCountsWhatDid
   EXPECT_TRUE(state.failing);
   EXPECT_NE(state.last_error.find("database or disk is full"), std::string::npos)
       << state.last_error;
-  const HostView view = host.View();
+  const SiteView view = host.View();
   EXPECT_EQ(RoundJson(view, {})["store"]["pending"].asUInt(), 4u);
   EXPECT_NE(RenderView(view, ViewStyle{80, 0, false, 0, "t"}).find("history: 4 pending, 0 lost"),
             std::string::npos);
@@ -242,7 +242,7 @@ TEST_F(StorageFaultTest, ADatabaseThatCanOnlyBeReadIsRefusedAtStart) {
 
 TEST_F(StorageFaultTest, ADatabaseDeletedMidRunIsReportedAndWritingGoesOnInANewFile) {
   SimLine line({SteadyString(0x81, 13.3)});
-  Host& host = Start(MakeSite(line.Path()));
+  Poller& host = Start(MakeSite(line.Path()));
   Rounds(2, 60);
   ASSERT_EQ(host.history()->CountRows(1, {}), 2u);
   for (const char* suffix : {"", "-wal", "-shm"}) std::remove((Db() + suffix).c_str());

@@ -12,8 +12,8 @@ namespace runner {
 namespace {
 
 // Four 30-block strings; every block of the first is in a low alarm.
-HostView FourMonitorsThirtyAlarms() {
-  HostView view;
+SiteView FourMonitorsThirtyAlarms() {
+  SiteView view;
   for (const char* name : {"string-A", "string-B", "string-C", "string-D"}) {
     DeviceView d;
     d.name = name;

@@ -18,8 +18,8 @@ namespace {
 using boost::posix_time::time_from_string;
 
 // A device of two cells numbered from 31, one of them in a low alarm.
-HostView TwoCellView(DataState state) {
-  HostView view;
+SiteView TwoCellView(DataState state) {
+  SiteView view;
   view.time = time_from_string("2026-12-08 10:00:03");
   view.round = 12;
   DeviceView d;
@@ -80,7 +80,7 @@ std::vector<std::string> VisibleLines(const std::string& frame) {
 }
 
 TEST(LiveViewTest, ATerminalFrameNeverScrollsNorWraps) {
-  HostView view = TwoCellView(DataState::kFresh);
+  SiteView view = TwoCellView(DataState::kFresh);
   view.events = {std::string(100, 'x'), "第32节电池 第32节电池 第32节电池 第32节电池 第32节电池"};
   const std::string tall = RenderView(view, {40, 0, true, 0, ""});
   ASSERT_GT(std::count(tall.begin(), tall.end(), '\n'), 9)
@@ -95,7 +95,7 @@ TEST(LiveViewTest, ATerminalFrameNeverScrollsNorWraps) {
 }
 
 TEST(LiveViewTest, TwoThirtyCellStringsWithTheirHealthFitEightyByTwentyFourWithAnAlarm) {
-  HostView view;
+  SiteView view;
   for (int first : {1, 31}) {
     DeviceView d;
     d.first_cell_number = first;
@@ -137,7 +137,7 @@ TEST(LiveViewTest, BarsGrowWithTheVoltageAndStayInsideTheirWidth) {
 }
 
 TEST(JsonReportTest, OneParsableLinePerRoundWithNullsForMissingValues) {
-  HostView view = TwoCellView(DataState::kFresh);
+  SiteView view = TwoCellView(DataState::kFresh);
   view.devices[0].temperature.reset();
   const std::string line = OneLine(RoundJson(view, {"an event"}));
   EXPECT_EQ(line.find('\n'), std::string::npos);

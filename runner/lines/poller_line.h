@@ -1,6 +1,6 @@
 #pragma once
-// One serial line of the Host and the devices on it. Private to the host's
-// own files: start-up (host.cpp), line retry (line_retry.cpp) and the poll
+// One serial line of the Poller and the devices on it. Private to the host's
+// own files: start-up (poller.cpp), line retry (line_retry.cpp) and the poll
 // loop (poll_loop.cpp).
 
 #include <chrono>
@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "runner/lines/bus_turns.h"
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 #include "runner/lines/serial_port.h"
 #include "sim/port_server.h"
 
 namespace runner {
 
 // One serial line and the devices on it.
-struct Host::Line {
+struct Poller::Line {
   std::size_t index = 0;
   std::string path;                         // opened from; a simulator's pseudo-terminal
   std::unique_ptr<sim::PortServer> server;  // a simulated line's monitors

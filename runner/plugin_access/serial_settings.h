@@ -6,11 +6,11 @@
 
 #include "host/qorv_spdevice.h"
 
-namespace hosting {
+namespace plugin_access {
 
 // Bus address byte the device sends and expects on the wire.
 unsigned char BusAddress(const QorvSPDevice& device);
 // Speed the device wants its port opened at, in bit/s.
 int BaudRate(const QorvSPDevice& device);
 
-}  // namespace hosting
+}  // namespace plugin_access

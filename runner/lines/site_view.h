@@ -67,7 +67,7 @@ struct PortView {
   bool online = false;
 };
 
-struct HostView {
+struct SiteView {
   boost::posix_time::ptime time;
   unsigned round = 0;
   std::vector<PortView> ports;

@@ -1,4 +1,4 @@
-#include "runner/hosting/device_clock.h"
+#include "runner/plugin_access/device_clock.h"
 
 #include <time.h>
 
@@ -64,7 +64,7 @@ extern "C" std::time_t time(std::time_t* out) noexcept {
   return now;
 }
 
-namespace hosting {
+namespace plugin_access {
 
 DeviceClockHold::DeviceClockHold(boost::posix_time::ptime local) {
   if (g_holders++ == 0) EnterUtc();
@@ -105,4 +105,4 @@ DeviceClockPause::~DeviceClockPause() {
   if (--g_pauses == 0) g_paused.store(false, std::memory_order_release);
 }
 
-}  // namespace hosting
+}  // namespace plugin_access

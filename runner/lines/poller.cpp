@@ -1,4 +1,4 @@
-#include "runner/lines/host.h"
+#include "runner/lines/poller.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,11 +9,11 @@
 #include <cstring>
 
 #include "host/device_contract.h"
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
-#include "runner/lines/host_line.h"
+#include "runner/lines/poller_line.h"
 #include "runner/lines/serial_port.h"
 #include "sim/port_server.h"
 
@@ -27,22 +27,22 @@ constexpr int kHistoryIoControl = qorv::kHistoryIntervalControl;
 
 }  // namespace
 
-Host::Host(Site site, HostOptions options)
+Poller::Poller(Site site, PollerOptions options)
     : site_(std::move(site)),
       options_(std::move(options)),
       own_clock_(options_.clock ? nullptr : std::make_unique<WallClock>()),
       clock_(options_.clock ? *options_.clock : *own_clock_),
       events_(clock_, options_.event_sink) {
   if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
-    throw HostError(std::string("cannot make the wake-up pipe: ") + std::strerror(errno));
+    throw PollerError(std::string("cannot make the wake-up pipe: ") + std::strerror(errno));
 }
 
-Host::~Host() {
+Poller::~Poller() {
   Stop();
   ::close(wake_[0]);
   ::close(wake_[1]);
 }
-void Host::Start() {
+void Poller::Start() {
   if (started_) return;
   if (options_.keep_history)
     history_ =
@@ -60,17 +60,17 @@ void Host::Start() {
   next_round_at_ = Steady::now();
 }
 
-void Host::LoadPlugin() {
+void Poller::LoadPlugin() {
   const std::string path = site_.plugin.empty() ? options_.default_plugin : site_.plugin;
   plugin_ = std::make_unique<qorv::PluginLibrary>(path);
 }
 
-void Host::CreateDevices() {
+void Poller::CreateDevices() {
   for (const DeviceSettings& settings : site_.devices) CreateDevice(settings);
-  if (slots_.empty()) throw HostError(site_.origin + ": no device could be configured");
+  if (slots_.empty()) throw PollerError(site_.origin + ": no device could be configured");
 }
 
-void Host::CreateDevice(const DeviceSettings& settings) {
+void Poller::CreateDevice(const DeviceSettings& settings) {
   auto slot = std::make_unique<DeviceSlot>();
   slot->settings = settings;
   slot->alarms = AlarmBook(settings.limits);
@@ -133,7 +133,7 @@ void Host::CreateDevice(const DeviceSettings& settings) {
   slots_.push_back(std::move(slot));
 }
 
-void Host::StartSimulators() {
+void Poller::StartSimulators() {
   lines_.clear();
   for (std::size_t i = 0; i < site_.ports.size(); ++i) {
     auto line = std::make_unique<Line>();
@@ -151,14 +151,14 @@ void Host::StartSimulators() {
         line->server->Start();
         line->path = line->server->Path();
       } catch (const std::exception& e) {
-        throw HostError("port " + site_.ports[i].name + ": simulator: " + e.what());
+        throw PollerError("port " + site_.ports[i].name + ": simulator: " + e.what());
       }
     }
     lines_.push_back(std::move(line));
   }
 }
 
-void Host::Stop() {
+void Poller::Stop() {
   if (!started_) return;
   started_ = false;
   if (controller_) controller_->DetachAll();
@@ -176,26 +176,26 @@ void Host::Stop() {
   lines_.clear();
 }
 
-void Host::RequestStop() {
+void Poller::RequestStop() {
   stop_requested_.store(true);
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
 }
 
-DeviceSlot* Host::FindDevice(const std::string& name) const {
+DeviceSlot* Poller::FindDevice(const std::string& name) const {
   for (const auto& slot : slots_)
     if (slot->settings.name == name) return slot.get();
   return nullptr;
 }
 
-std::string Host::PortPath(std::size_t port) const {
+std::string Poller::PortPath(std::size_t port) const {
   return port < lines_.size() ? lines_[port]->path : std::string();
 }
 
-bool Host::PortOnline(std::size_t port) const { return port < lines_.size() && lines_[port]->up(); }
+bool Poller::PortOnline(std::size_t port) const { return port < lines_.size() && lines_[port]->up(); }
 
-HostView Host::View() const {
-  HostView view;
+SiteView Poller::View() const {
+  SiteView view;
   view.time = clock_.LocalTime();
   view.round = round_;
   for (const auto& line : lines_)
@@ -211,13 +211,13 @@ HostView Host::View() const {
 
 // --- the loop ---
 
-HistoryStore* Host::history() {
+HistoryStore* Poller::history() {
   if (!history_) return nullptr;
   history_->WaitIdle(std::chrono::seconds(5));
   return history_->store();
 }
 
-std::optional<StoreState> Host::Store() const {
+std::optional<StoreState> Poller::Store() const {
   return history_ ? std::optional<StoreState>(history_->State()) : final_store_;
 }
 

@@ -1,8 +1,8 @@
-#include "runner/hosting/serial_settings.h"
+#include "runner/plugin_access/serial_settings.h"
 
 #include <cstdint>
 
-namespace hosting {
+namespace plugin_access {
 namespace {
 
 // A class derived from the serial base may name its protected members; the
@@ -20,4 +20,4 @@ unsigned char BusAddress(const QorvSPDevice& device) { return device.*SerialBase
 
 int BaudRate(const QorvSPDevice& device) { return device.*SerialBaseMembers::kBaudRate; }
 
-}  // namespace hosting
+}  // namespace plugin_access

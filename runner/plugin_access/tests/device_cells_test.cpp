@@ -1,4 +1,4 @@
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 
 #include <memory>
 

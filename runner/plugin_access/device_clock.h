@@ -14,7 +14,7 @@
 
 #include <boost/date_time/posix_time/ptime.hpp>
 
-namespace hosting {
+namespace plugin_access {
 
 // One holder of the device clock. Several may be alive at once (each test
 // controller, a manual host clock); whichever set its time last is what
@@ -54,4 +54,4 @@ class DeviceClockPause {
   boost::posix_time::ptime local_;
 };
 
-}  // namespace hosting
+}  // namespace plugin_access

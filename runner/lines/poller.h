@@ -1,10 +1,10 @@
 #pragma once
-// The reference host: loads the plug-in, creates and configures the site's
+// The poller: loads the plug-in, creates and configures the site's
 // devices, owns the serial lines and the poll clock, and hands every chunk
 // received to the device whose exchange is under way.
 //
-//   runner::Host host(runner::LoadSiteFile("bench.json"));
-//   host.Start();                                   // qorv::PluginError, HistoryError, HostError
+//   runner::Poller host(runner::LoadSiteFile("bench.json"));
+//   host.Start();                                   // qorv::PluginError, HistoryError, PollerError
 //   host.Run(20, [&](const runner::RoundReport& r) { ... });
 //   host.Stop();                                    // also done by the destructor
 //
@@ -33,7 +33,7 @@
 #include "runner/lines/device_recorder.h"
 #include "runner/lines/device_slot.h"
 #include "runner/lines/event_log.h"
-#include "runner/lines/host_view.h"
+#include "runner/lines/site_view.h"
 #include "runner/site/site.h"
 #include "runner/time/host_clock.h"
 
@@ -43,12 +43,12 @@ class PluginLibrary;
 
 namespace runner {
 
-class HostError : public std::runtime_error {
+class PollerError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-struct HostOptions {
+struct PollerOptions {
   const HostClock* clock = nullptr;             // null: the wall clock
   EventLog::Sink event_sink;                    // host messages, besides the view
   std::string default_plugin;                   // used when the site names none
@@ -64,12 +64,12 @@ struct RoundReport {
   std::size_t published = 0;  // records published during it
 };
 
-class Host {
+class Poller {
  public:
-  explicit Host(Site site, HostOptions options = {});
-  ~Host();
-  Host(const Host&) = delete;
-  Host& operator=(const Host&) = delete;
+  explicit Poller(Site site, PollerOptions options = {});
+  ~Poller();
+  Poller(const Poller&) = delete;
+  Poller& operator=(const Poller&) = delete;
 
   // Loads the plug-in; creates, configures and restores each device (a
   // device whose configuration is refused is reported and skipped); starts
@@ -96,7 +96,7 @@ class Host {
   void Stop();
 
   // What a person sees: every device's state, values, link and alarms.
-  HostView View() const;
+  SiteView View() const;
   // Rounds reported so far.
   unsigned rounds_reported() const { return rounds_reported_; }
   const std::vector<std::unique_ptr<DeviceSlot>>& devices() const { return slots_; }
@@ -141,7 +141,7 @@ class Host {
   std::string DeviceNames(const Line& line) const;
 
   Site site_;
-  HostOptions options_;
+  PollerOptions options_;
   std::unique_ptr<HostClock> own_clock_;
   const HostClock& clock_;
   EventLog events_;

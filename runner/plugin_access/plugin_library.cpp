@@ -1,4 +1,4 @@
-#include "runner/hosting/plugin_library.h"
+#include "runner/plugin_access/plugin_library.h"
 
 #include <dlfcn.h>
 

@@ -15,7 +15,7 @@
 // before the plug-in is loaded.
 
 #ifndef HOST_ABI_PROBE_HEADERS
-#define HOST_ABI_PROBE_HEADERS "runner/hosting/abi/host_headers.h"
+#define HOST_ABI_PROBE_HEADERS "runner/plugin_access/abi/host_headers.h"
 #endif
 #include HOST_ABI_PROBE_HEADERS
 

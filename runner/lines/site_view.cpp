@@ -1,11 +1,11 @@
-#include "runner/lines/host_view.h"
+#include "runner/lines/site_view.h"
 
 #include <stdexcept>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "runner/history/battery_record.h"
-#include "runner/hosting/device_cells.h"
+#include "runner/plugin_access/device_cells.h"
 
 namespace runner {
 namespace {

@@ -1,4 +1,4 @@
-#include "runner/hosting/ttime_decode.h"
+#include "runner/plugin_access/ttime_decode.h"
 
 #include <cstdint>
 #include <stdexcept>
