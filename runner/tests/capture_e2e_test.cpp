@@ -73,7 +73,7 @@ std::vector<Bytes> ReplayedRecords(const std::string& scenario) {
   replay::Replayer replayer([&plugin] { return plugin.CreateDevice(); }, transcript, false);
   replayer.Run(replay::LoadScenario(scenario), scenario);
   std::vector<Bytes> records;
-  for (const HostCall& call : replayer.Poller().CallsOf(HostCall::Kind::kSaveDeviceHistory))
+  for (const HostCall& call : replayer.Host().CallsOf(HostCall::Kind::kSaveDeviceHistory))
     records.push_back(call.bytes);
   return records;
 }
