@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and tests everything, stage by stage, with warnings as errors:
 #
+#   format    every C++ file in the house format (clang-format --dry-run -Werror)
 #   native    the tree on this machine, every unit and end-to-end test
 #   mipsel    the cross build for the controller, its tests under qemu-mipsel,
 #             the plug-in's size budget and its C library imports
@@ -17,7 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_stages=(native mipsel sanitize fuzz soak valgrind)
+all_stages=(format native mipsel sanitize fuzz soak valgrind)
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=("${all_stages[@]}")
 
@@ -30,6 +31,7 @@ native() {
   cmake --build "$build" -j"$jobs"
   ctest --test-dir "$build" --output-on-failure -j"$jobs"
 }
+format() { scripts/ci/format.sh; }
 mipsel() { scripts/ci/mipsel.sh; }
 sanitize() { scripts/ci/sanitize.sh; }
 fuzz() { scripts/ci/fuzz.sh "${FUZZ_SECONDS:-60}"; }
