@@ -169,11 +169,9 @@ void Alarms(Screen& s, const SiteView& v, int lines) {
                                 ? total
                                 : static_cast<std::size_t>(std::max(lines - 1, 0));
   std::size_t done = 0;
-  for (const DeviceView& d : v.devices)
-    for (const ActiveAlarm& a : d.alarms) {
-      if (done++ == shown) break;
-      s.Style(a.kind == AlarmKind::kWarning ? kYellow : kRed).Put(AlarmLine(d, a)).EndLine();
-    }
+  for (auto d = v.devices.begin(); d != v.devices.end() && done < shown; ++d)
+    for (auto a = d->alarms.begin(); a != d->alarms.end() && done < shown; ++a, ++done)
+      s.Style(a->kind == AlarmKind::kWarning ? kYellow : kRed).Put(AlarmLine(*d, *a)).EndLine();
   if (shown < total) s.Style(kRed).Put("  +" + std::to_string(total - shown) + " more").EndLine();
 }
 
