@@ -28,6 +28,30 @@ TEST(RoundChecks, StringVoltageBelow40VoltsIsTheSumOfTheCells) {
   }
 }
 
+// The string voltage in hundredths: one reading of 0.01 V is the change
+// step, and counts; cells stay put throughout.
+TEST(RoundChecks, AStringVoltageStepOfOneHundredthIsAChange) {
+  Json::Value app;
+  app["version"] = 2;
+  Rig<> rig(app);
+  const struct {
+    const char* name;
+    std::uint16_t group;
+    bool changed;
+  } rounds[] = {
+      {"first round", 40000, true},
+      {"the same reading", 40000, false},
+      {"exactly one step up", 40001, true},
+      {"exactly one step down", 40000, true},
+  };
+  for (const auto& r : rounds) {
+    SCOPED_TRACE(r.name);
+    rig.dev.data_changed_ = false;
+    rig.Round(Same(30, 1200), r.group);
+    EXPECT_EQ(rig.dev.data_changed_, r.changed);
+  }
+}
+
 TEST(RoundChecks, ChangedDataAgainstThePreviousRound) {
   Json::Value app;
   app["battery_type"] = 6;  // millivolt readings
@@ -48,6 +72,10 @@ TEST(RoundChecks, ChangedDataAgainstThePreviousRound) {
       {"only the first cell 0.049 V away", 0, 6109, 501, false},
       {"only the last cell 0.06 V away", 29, 6060, 501, true},
       {"only the last cell 0.049 V away", 29, 6011, 501, false},
+      // One step of 0.050 V is a change: the step itself counts, not only
+      // what lies beyond it.
+      {"a cell exactly one step away", 12, 6050, 501, true},
+      {"and back by exactly one step", 12, 6000, 501, true},
   };
   Readings cells = Same(30, 6000);
   for (const auto& r : rounds) {

@@ -81,20 +81,24 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
 
 struct HistoryCommand {
   runner::HistoryOptions options;
+  unsigned data_id = 0;
+  CLI::Option* data_id_option = nullptr;
   std::string site;
   std::string plot;
 };
 
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
-  CLI::App* history =
-      app.add_subcommand("history", "Print, export or plot the history of one data id");
+  CLI::App* history = app.add_subcommand(
+      "history",
+      "Print, export or plot the history of one data id, or list what the database holds");
   auto* db = history->add_option("--db", h.options.db, "history database");
   history
       ->add_option("--site", h.site,
                    "take the database from this site file, and the plot's deviation limits "
                    "from its device with this data id")
       ->excludes(db);
-  history->add_option("--data-id", h.options.data_id, "the device's data id")->required();
+  h.data_id_option = history->add_option(
+      "--data-id", h.data_id, "the device's data id; without it, what the database holds");
   history->add_option("--from", h.options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
   history->add_option("--to", h.options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
   auto* csv =
@@ -128,10 +132,11 @@ runner::plot::HealthLimitLines HealthLimitsIn(const runner::Site& site, const st
 
 int RunHistoryCommand(HistoryCommand& h) {
   runner::plot::HealthLimitLines limits;
+  if (h.data_id_option->count() > 0) h.options.data_id = h.data_id;
   if (!h.site.empty()) {
     const runner::Site site = runner::LoadSiteFile(h.site);
     h.options.db = site.history_db;
-    limits = HealthLimitsIn(site, h.site, h.options.data_id);
+    limits = HealthLimitsIn(site, h.site, h.data_id);
   }
   if (h.options.db.empty()) h.options.db = "qorv-history.db";
   if (!h.plot.empty()) return runner::plot::RunHistoryPlot(h.options, h.plot, std::cerr, limits);

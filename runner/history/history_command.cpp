@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -153,7 +155,12 @@ bool ReadHistoryRange(const HistoryOptions& o, TimeRange& range, std::ostream& e
 std::unique_ptr<HistoryStore> OpenHistoryToRead(const std::string& db, std::ostream& err) {
   struct stat st {};
   if (::stat(db.c_str(), &st) != 0) {
-    err << "qorv-host history: " << db << ": no such history database\n";
+    // A file that is not there is told plainly; a folder the user may not
+    // enter, or a path through a file, is told as the system says it.
+    if (errno == ENOENT)
+      err << "qorv-host history: " << db << ": no such history database\n";
+    else
+      err << "qorv-host history: " << db << ": cannot be opened: " << std::strerror(errno) << "\n";
     return nullptr;
   }
   if (!S_ISREG(st.st_mode)) {
@@ -168,6 +175,47 @@ std::unique_ptr<HistoryStore> OpenHistoryToRead(const std::string& db, std::ostr
   }
 }
 
+void PrintContents(const std::string& db, const std::vector<DataIdContents>& contents,
+                   std::ostream& out) {
+  if (contents.empty()) {
+    out << db << " holds no rows and no alarm events\n";
+    return;
+  }
+  out << db << " holds (ask with --data-id):\n"
+      << "data id  device                cells      rows  first                last"
+         "                 alarm events\n";
+  for (const DataIdContents& c : contents) {
+    char line[256];
+    std::snprintf(line, sizeof line, "%7u  %-20s  %5s  %8llu  %-19s  %-19s  %12llu", c.data_id,
+                  c.name.empty() ? "?" : c.name.c_str(),
+                  c.cell_count > 0 ? std::to_string(c.cell_count).c_str() : "?",
+                  static_cast<unsigned long long>(c.rows), c.first.empty() ? "-" : c.first.c_str(),
+                  c.last.empty() ? "-" : c.last.c_str(),
+                  static_cast<unsigned long long>(c.alarm_events));
+    out << line << "\n";
+  }
+}
+
+// The data ids the database holds, for a message: "1, 2 and 7".
+std::string IdList(const std::vector<DataIdContents>& contents) {
+  if (contents.empty()) return "none";
+  std::string list;
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    if (i > 0) list += i + 1 == contents.size() ? " and " : ", ";
+    list += std::to_string(contents[i].data_id);
+  }
+  return list;
+}
+
+bool HoldsDataId(HistoryStore& store, unsigned data_id, std::ostream& err) {
+  const std::vector<DataIdContents> contents = store.Contents();
+  for (const DataIdContents& c : contents)
+    if (c.data_id == data_id) return true;
+  err << "qorv-host history: " << store.path() << " holds no data id " << data_id << "; it holds "
+      << IdList(contents) << "\n";
+  return false;
+}
+
 int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   TimeRange range;
   if (!ReadHistoryRange(o, range, err)) return 2;
@@ -175,7 +223,12 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   if (!store) return 1;
   std::optional<DeviceInfo> device;
   try {
-    device = store->Device(o.data_id);
+    if (!o.data_id) {
+      PrintContents(o.db, store->Contents(), out);
+      return 0;
+    }
+    if (!HoldsDataId(*store, *o.data_id, err)) return 1;
+    device = store->Device(*o.data_id);
   } catch (const HistoryError& e) {
     err << "qorv-host history: " << e.what() << "\n";
     return 1;
@@ -201,7 +254,7 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   try {
     if (o.alarms) {
       if (csv) *sink << "time,data_id,device,name,text,point,kind,event,value,limit\n";
-      rows = store->ForEachAlarm(o.data_id, range, [&](const AlarmRow& a) {
+      rows = store->ForEachAlarm(*o.data_id, range, [&](const AlarmRow& a) {
         *sink << (csv ? AlarmCsv(a) : AlarmTable(a)) << "\n";
         tick();
       });
@@ -211,7 +264,7 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
                     : "time                 reason    group (V)  current   temp   min cell      "
                       "max cell      σ mV  worst")
             << "\n";
-      rows = store->ForEachRow(o.data_id, range, [&](const HistoryRow& row) {
+      rows = store->ForEachRow(*o.data_id, range, [&](const HistoryRow& row) {
         *sink << (csv ? RowCsv(row, span) : RowTable(row, span)) << "\n";
         tick();
       });
@@ -222,7 +275,7 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   }
   if (progress && count >= kProgressEvery) err << "\n";
   if (sink != &out || !csv)
-    err << rows << (o.alarms ? " alarm events" : " rows") << " for data id " << o.data_id << "\n";
+    err << rows << (o.alarms ? " alarm events" : " rows") << " for data id " << *o.data_id << "\n";
   return 0;
 }
 

@@ -406,6 +406,35 @@ std::optional<DeviceInfo> HistoryStore::Device(unsigned data_id) {
   return info;
 }
 
+std::vector<DataIdContents> HistoryStore::Contents() {
+  const std::string device =
+      have_devices_ ? "(SELECT name FROM devices d WHERE d.data_id = ids.data_id),"
+                      " (SELECT cell_count FROM devices d WHERE d.data_id = ids.data_id),"
+                    : "NULL, NULL,";
+  Statement s(db_, "SELECT ids.data_id, " + device +
+                       " (SELECT COUNT(*) FROM history h WHERE h.data_id = ids.data_id),"
+                       " (SELECT time FROM history h WHERE h.data_id = ids.data_id"
+                       "  ORDER BY utc, id LIMIT 1),"
+                       " (SELECT time FROM history h WHERE h.data_id = ids.data_id"
+                       "  ORDER BY utc DESC, id DESC LIMIT 1),"
+                       " (SELECT COUNT(*) FROM alarms a WHERE a.data_id = ids.data_id)"
+                       " FROM (SELECT data_id FROM history UNION SELECT data_id FROM alarms) ids"
+                       " ORDER BY ids.data_id");
+  std::vector<DataIdContents> contents;
+  while (s.Step()) {
+    DataIdContents c;
+    c.data_id = static_cast<unsigned>(s.Int(0));
+    c.name = s.Text(1);
+    c.cell_count = static_cast<int>(s.Int(2));
+    c.rows = static_cast<std::uint64_t>(s.Int(3));
+    c.first = s.Text(4);
+    c.last = s.Text(5);
+    c.alarm_events = static_cast<std::uint64_t>(s.Int(6));
+    contents.push_back(std::move(c));
+  }
+  return contents;
+}
+
 std::size_t HistoryStore::ForEachRow(unsigned data_id, const TimeRange& range,
                                      const std::function<void(const HistoryRow&)>& visit) {
   Statement s(db_,

@@ -80,6 +80,18 @@ struct DeviceInfo {
   int first_cell = 1;              // number of its cell 0 in the whole string
 };
 
+// What the database holds for one data id, for a person choosing what to
+// ask for.
+struct DataIdContents {
+  unsigned data_id = 0;
+  std::string name;    // empty: the database does not describe the device
+  int cell_count = 0;  // 0: likewise
+  std::uint64_t rows = 0;
+  std::string first;  // local times of the first and last row; empty: none
+  std::string last;
+  std::uint64_t alarm_events = 0;
+};
+
 // A closed range of local times as a person types them; an unset end is
 // open. Each end selects by the instant it names (the earlier reading of
 // `from`, the later of `to` in a repeated hour).
@@ -121,6 +133,8 @@ class HistoryStore {
   // The newest row's record bytes for `data_id`, by insertion order.
   std::optional<std::vector<unsigned char>> LastRecord(unsigned data_id);
   std::optional<DeviceInfo> Device(unsigned data_id);
+  // Every data id with rows or alarm events, in order.
+  std::vector<DataIdContents> Contents();
 
   // Rows of `data_id` within `range`, in order of their instants; returns
   // the count.

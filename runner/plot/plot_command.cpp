@@ -44,19 +44,25 @@ int RunHistoryPlot(const HistoryOptions& o, const std::string& image_path, std::
         << ": the file name must end in .svg or .png, which gives the image type\n";
     return 2;
   }
+  if (!o.data_id) {
+    err << "qorv-host history: --plot draws one device: give its --data-id\n";
+    return 2;
+  }
+  const unsigned data_id = *o.data_id;
   TimeRange range;
   if (!ReadHistoryRange(o, range, err)) return 2;
   std::unique_ptr<HistoryStore> store = OpenHistoryToRead(o.db, err);
   if (!store) return 1;
   PlotData data;
   try {
-    data = LoadPlotData(*store, o.data_id, range, limits);
+    if (!HoldsDataId(*store, data_id, err)) return 1;
+    data = LoadPlotData(*store, data_id, range, limits);
   } catch (const HistoryError& e) {
     err << "qorv-host history: " << o.db << ": " << e.what() << "\n";
     return 1;
   }
   if (data.rows == 0) {
-    err << "qorv-host history: no rows for data id " << o.data_id << RangeText(o) << " in " << o.db
+    err << "qorv-host history: no rows for data id " << data_id << RangeText(o) << " in " << o.db
         << "; no image written\n";
     return 1;
   }
@@ -69,7 +75,7 @@ int RunHistoryPlot(const HistoryOptions& o, const std::string& image_path, std::
   }
   if (!WriteFile(image_path, bytes, err)) return 1;
   err << "plotted " << data.rows << " rows and " << data.alarms.size()
-      << " alarm events of data id " << o.data_id << " to " << image_path << "\n";
+      << " alarm events of data id " << data_id << " to " << image_path << "\n";
   return 0;
 }
 

@@ -232,7 +232,8 @@ TEST_F(HistoryStoreTest, DatesAreReadStrictlyAndNameTheOption) {
       {"2026-12-08 9:00:00", "", 2, "--from: \"2026-12-08 9:00:00\" is not a time"},
       {"+2026-12-08", "", 2, "--from: \"+2026-12-08\" is not a time"},
       {"2026-02-30", "", 2, "--from: \"2026-02-30\" is not a time"},
-      {"2026-12-08T09:00:00", "2026-12-08", 0, ""},
+      // Read well, so the database is asked: it holds nothing of data id 1.
+      {"2026-12-08T09:00:00", "2026-12-08", 1, "holds no data id 1; it holds none"},
   };
   HistoryStore::Open(path_);
   for (const Case& c : cases) {
@@ -296,6 +297,61 @@ TEST_F(HistoryStoreTest, HistoryCommandRejectsBadInput) {
   options = {path_ + ".none", 1, "", "", "", false};
   EXPECT_EQ(RunHistory(options, out, err), 1);
   EXPECT_NE(err.str().find("no such history database"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace runner
+
+namespace runner {
+namespace {
+
+TEST_F(HistoryStoreTest, WithoutADataIdTheDatabaseSaysWhatItHoldsAndAnAbsentIdIsRefused) {
+  const ptime t0 = time_from_string("2026-12-08 10:00:00");
+  const ptime t1 = time_from_string("2026-12-08 11:30:00");
+  {
+    auto store = HistoryStore::Open(path_);
+    store->PutDevice({2, "string-B", 24, 7});
+    for (const ptime& at : {t1, t0})  // stored out of order: first and last go by time
+      store->AddRow(InstantOfLocal(at), "interval", EncodeRecord(Record(2, 13.0f, at)));
+    store->AddRow(InstantOfLocal(t0), "first", EncodeRecord(Record(9, 13.0f, t0)));
+    AlarmChange change{"battery_3_value", "", 4, AlarmKind::kLow, true, 11.5f, 12.0f};
+    for (unsigned id : {2u, 2u, 4u}) store->AddAlarm(InstantOfLocal(t0), id, "x", change);
+  }
+  std::ostringstream out, err;
+  ASSERT_EQ(RunHistory({path_, std::nullopt, "", "", "", false}, out, err), 0) << err.str();
+  std::istringstream lines(out.str());
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 5u) << out.str();
+  EXPECT_EQ(rows[2],
+            "      2  string-B                 24         2  2026-12-08 10:00:00  "
+            "2026-12-08 11:30:00             2");
+  EXPECT_EQ(rows[3],
+            "      4  ?                         ?         0  -                    -"
+            "                               1")
+      << "a data id with alarm events only is listed too";
+  EXPECT_EQ(rows[4].substr(0, 7), "      9");
+
+  for (unsigned absent : {999u, 3u}) {
+    std::ostringstream none_out, none_err;
+    EXPECT_EQ(RunHistory({path_, absent, "", "", "", false}, none_out, none_err), 1);
+    EXPECT_NE(
+        none_err.str().find("holds no data id " + std::to_string(absent) + "; it holds 2, 4 and 9"),
+        std::string::npos)
+        << none_err.str();
+  }
+}
+
+TEST_F(HistoryStoreTest, ADatabaseThatCannotBeOpenedIsToldWithTheSystemsReason) {
+  std::ostringstream err;
+  EXPECT_FALSE(OpenHistoryToRead(path_ + ".missing", err));
+  EXPECT_NE(err.str().find(".missing: no such history database"), std::string::npos) << err.str();
+
+  { auto store = HistoryStore::Open(path_); }
+  std::ostringstream through_file;
+  EXPECT_FALSE(OpenHistoryToRead(path_ + "/h.db", through_file));
+  EXPECT_NE(through_file.str().find("/h.db: cannot be opened: Not a directory"), std::string::npos)
+      << through_file.str();
 }
 
 }  // namespace
