@@ -7,9 +7,10 @@
 //
 // The claim has three parts, each of which some tools look at:
 //   - flock(LOCK_EX) on the open device;
-//   - a lock file LCK..<name> holding the PID, in /run/lock or /var/lock
-//     (skipped where the folder is missing or not writable); one whose PID
-//     is dead is stale and taken over;
+//   - a lock file LCK..<name> holding the PID, in /run/lock or /var/lock,
+//     or in the folder QORV_LOCK_DIR names (skipped where the folder is
+//     missing or not writable); one whose PID is dead is stale and taken
+//     over;
 //   - TIOCEXCL on a real serial line, which refuses further opens of it by
 //     unprivileged programs.
 

@@ -15,11 +15,12 @@
 
 #include <gtest/gtest.h>
 
-#include "runner/plugin_access/plugin_library.h"
 #include "runner/lines/poller.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/replay/capture_directory.h"
 #include "runner/replay/replayer.h"
 #include "runner/site/demo_site.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -79,9 +80,8 @@ std::vector<Bytes> ReplayedRecords(const std::string& scenario) {
 }
 
 TEST(CaptureE2e, EachPartOfACaptureReplaysTheStoredRecordsOfItsRounds) {
-  const std::string dir = ::testing::TempDir() + "/capture_e2e";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  halvex::testing::TestFolder folder;
+  const std::string dir = folder.path();
   const std::string db = dir + "/history.db";
   const ZoneForTest zone("CST-8");
   {
@@ -123,7 +123,8 @@ TEST(CaptureE2e, EachPartOfACaptureReplaysTheStoredRecordsOfItsRounds) {
 }
 
 TEST(CaptureDirectory, APathThatCannotHoldCapturesIsRefusedByName) {
-  const std::string file = ::testing::TempDir() + "/capture_not_a_dir";
+  halvex::testing::TestFolder folder;
+  const std::string file = folder / "capture_not_a_dir";
   std::ofstream(file) << "x";
   struct Case {
     std::string dir;

@@ -17,11 +17,12 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>
 
-#include "runner/plugin_access/plugin_library.h"
 #include "runner/lines/poller.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/site/demo_site.h"
 #include "runner/time/time_text.h"
 #include "sim_line.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -32,11 +33,7 @@ using testing::SteadyString;
 
 class HostE2eTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = ::testing::TempDir() + "/host_e2e_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
-  }
+  void SetUp() override { dir_ = folder_.path(); }
   void TearDown() override { host_.reset(); }
 
   // A site over `ports` ({"name": ..., "path": ...} objects) with the
@@ -98,6 +95,7 @@ class HostE2eTest : public ::testing::Test {
 
   std::string Db() const { return dir_ + "/history.db"; }
 
+  halvex::testing::TestFolder folder_;  // first made, last removed
   std::string dir_;
   ManualHostClock clock_{time_from_string("2026-12-08 10:00:00")};
   std::vector<std::string> events_;

@@ -15,6 +15,7 @@
 #include <json/reader.h>
 
 #include "runner/history/history_store.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -85,17 +86,14 @@ class Program {
 
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = ::testing::TempDir() + "/qorv_program_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
-  }
+  void SetUp() override { dir_ = folder_.path(); }
   std::string Read(const std::string& name) {
     std::ifstream in(dir_ + "/" + name);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
   }
+  halvex::testing::TestFolder folder_;  // first made, last removed
   std::string dir_;
 };
 

@@ -11,6 +11,7 @@
 #include "runner/history/history_command.h"
 #include "runner/history/history_store.h"
 #include "runner/history/save_policy.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -96,15 +97,8 @@ TEST(SavePolicyTest, KeepsTheFirstRoundThenOnePerIntervalPlusAlarmRounds) {
 
 class HistoryStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = ::testing::TempDir() + "/history_test_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
-    std::remove(path_.c_str());
-  }
-  void TearDown() override {
-    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path_ + suffix).c_str());
-  }
-  std::string path_;
+  halvex::testing::TestFolder folder_;
+  std::string path_ = folder_ / "history.db";
 };
 
 TEST_F(HistoryStoreTest, RowsSurviveReopeningAndGiveTheLastRecordBack) {
@@ -260,7 +254,7 @@ TEST_F(HistoryStoreTest, AFileThatIsNotAHistoryOfThisLayoutIsRefusedNamingIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path_ + suffix).c_str());
     if (c.sql == nullptr) {
       std::FILE* f = std::fopen(path_.c_str(), "wb");
       for (int i = 0; i < 200; ++i) std::fputs("not a database ", f);

@@ -17,6 +17,7 @@
 #include "runner/plot/plot_command.h"
 #include "runner/plot/plot_data.h"
 #include "runner/time/time_text.h"
+#include "tests/support/test_folder.h"
 
 namespace runner::plot {
 namespace {
@@ -53,9 +54,7 @@ BatteryRecord RecordAt(int row) {
 class PlotTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = ::testing::TempDir() + "/plot_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
+    dir_ = folder_.path();
     auto store = HistoryStore::Open(Db());
     store->PutDevice({kDataId, "string-B", kCells, kFirstCell});
     for (int row = 0; row < kRows; ++row)
@@ -89,6 +88,7 @@ class PlotTest : public ::testing::Test {
     return o;
   }
 
+  halvex::testing::TestFolder folder_;  // first made, last removed
   std::string dir_;
 };
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "runner/recording/recording_controller.h"
+#include "tests/support/test_folder.h"
 
 namespace runner::replay {
 namespace {
@@ -88,13 +89,12 @@ TEST(Scenario, ConfigureKeepsTheWholeJsonLine) {
 }
 
 TEST(Scenario, ConfigureFileIsReadBesideTheScenario) {
-  const auto dir = std::filesystem::temp_directory_path() / "replay_scenario_test";
-  std::filesystem::create_directories(dir);
+  halvex::testing::TestFolder folder;
+  const std::filesystem::path dir = folder.path();
   std::ofstream(dir / "site.json") << R"({"appSetting": {"dir": 1}})";
   const auto actions = Parse("configure-file site.json\n", (dir / "x.scn").string());
   ASSERT_EQ(actions.size(), 1u);
   EXPECT_EQ(actions[0].config["appSetting"]["dir"].asInt(), 1);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(Scenario, ClockMoves) {

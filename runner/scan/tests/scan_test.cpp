@@ -14,17 +14,14 @@
 #include "runner/recording/output_capture.h"
 #include "runner/scan/scan_command.h"
 #include "runner/site/site.h"
+#include "tests/support/test_folder.h"
 
 namespace runner::scan {
 namespace {
 
 class ScanTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = ::testing::TempDir() + "/scan_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
-  }
+  void SetUp() override { dir_ = folder_.path(); }
 
   std::string WriteFile(const std::string& name, const std::string& text) const {
     const std::string path = dir_ + "/" + name;
@@ -48,6 +45,7 @@ class ScanTest : public ::testing::Test {
     return status;
   }
 
+  halvex::testing::TestFolder folder_;  // first made, last removed
   std::string dir_, out_, err_;
 };
 

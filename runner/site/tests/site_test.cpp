@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "runner/site/json_fields.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -224,7 +225,8 @@ TEST(SiteTest, TheExampleSitesAreValid) {
 }
 
 TEST(SiteTest, FileErrorsNameTheFile) {
-  const std::string path = ::testing::TempDir() + "/broken_site.json";
+  halvex::testing::TestFolder folder;
+  const std::string path = folder / "broken_site.json";
   {
     std::ofstream out(path);
     out << "{\n  \"ports\": [],\n  \"devices\": [\n}\n";

@@ -1,6 +1,6 @@
 #pragma once
-// What the fault tests share: a scratch folder per test, files, and
-// programs run through the shell as a person would.
+// What the fault tests share: files, and programs run through the shell as
+// a person would. Each test's scratch folder is a TestFolder of its own.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -11,14 +11,6 @@
 #include <gtest/gtest.h>
 
 namespace runner::faults {
-
-inline std::string ScratchDir() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string dir =
-      ::testing::TempDir() + "/faults_" + info->test_suite_name() + "_" + info->name();
-  EXPECT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
-  return dir;
-}
 
 inline std::string ReadText(const std::string& path) {
   std::ostringstream text;

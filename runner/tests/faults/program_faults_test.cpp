@@ -7,6 +7,7 @@
 
 #include "fault_fixture.h"
 #include "runner/view/output_split.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -14,7 +15,8 @@ namespace {
 using faults::Shell;
 
 TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
-  const std::string dir = faults::ScratchDir();
+  halvex::testing::TestFolder folder;
+  const std::string dir = folder.path();
   faults::WriteText(dir + "/site.json", R"({"ports": [{"name": "p", "path": "sim"}],
       "devices": [{"name": "A", "data_id": 1, "address": 1, "port": "p"}]})");
   ASSERT_EQ(::symlink("loop.json", (dir + "/loop.json").c_str()), 0);
@@ -50,7 +52,8 @@ TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
 }
 
 TEST(SimulatorLinkFaultTest, AKilledSimulatorsLinkIsTakenOverAndALiveOnesIsNot) {
-  const std::string dir = faults::ScratchDir();
+  halvex::testing::TestFolder folder;
+  const std::string dir = folder.path();
   const std::string sim = std::string(HALVEX_SIM_PATH) + " --link tty";
   ASSERT_EQ(
       std::system(("cd " + dir + " && (" + sim + " >/dev/null & echo $! >pid; sleep 0.5)").c_str()),
@@ -80,7 +83,8 @@ TEST(SimulatorLinkFaultTest, AKilledSimulatorsLinkIsTakenOverAndALiveOnesIsNot) 
 // Between rounds the log is moved aside at its limit and a fresh one takes
 // fd 1, keeping the newest two.
 TEST(LogRotationFaultTest, TheLogIsRotatedAtItsLimitKeepingTheNewest) {
-  const std::string log = faults::ScratchDir() + "/host.log";
+  halvex::testing::TestFolder folder;
+  const std::string log = folder / "host.log";
   std::string troubles;
   {
     OutputSplit out(log);

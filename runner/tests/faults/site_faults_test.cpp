@@ -6,6 +6,7 @@
 
 #include "fault_fixture.h"
 #include "runner/site/site.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -17,7 +18,8 @@ std::string SiteWith(const std::string& port, const std::string& device, const s
 }
 
 TEST(SiteFaultTest, FilesThatCannotBeASiteAreRefusedNamingTheFileAndWhy) {
-  const std::string dir = faults::ScratchDir();
+  halvex::testing::TestFolder folder;
+  const std::string dir = folder.path();
   const std::string good = SiteWith("p", "A", "temperature");
   const struct {
     std::string file, text, message;

@@ -32,6 +32,7 @@
 #include "runner/view/json_report.h"
 #include "runner/view/live_view.h"
 #include "sim_line.h"
+#include "tests/support/test_folder.h"
 
 namespace runner {
 namespace {
@@ -48,11 +49,7 @@ double SecondsSince(Steady::time_point t) {
 class StorageFaultTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { testing::InstallFaultVfs(); }
-  void SetUp() override {
-    dir_ = ::testing::TempDir() + "/storage_fault_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
-  }
+  void SetUp() override { dir_ = folder_.path(); }
   void TearDown() override {
     host_.reset();
     testing::SetDiskFull(false);
@@ -92,6 +89,7 @@ class StorageFaultTest : public ::testing::Test {
 
   std::string Db() const { return dir_ + "/history.db"; }
 
+  halvex::testing::TestFolder folder_;  // first made, last removed
   std::string dir_;
   ManualHostClock clock_{time_from_string("2026-12-08 10:00:00")};
   std::vector<std::string> events_;
@@ -139,8 +137,10 @@ TEST_F(StorageFaultTest, ALockHeldTwentySecondsNeitherStallsPollingNorLosesARow)
   std::vector<HistoryRow> rows;
   host.history()->ForEachRow(1, {}, [&](const HistoryRow& r) { rows.push_back(r); });
 
-  EXPECT_LT(longest_round, 1.0) << "a round never waits for the database";
-  EXPECT_GE(rounds, 60u) << "0.25 s rounds for 21 s";
+  // Margins for a loaded machine: a round that waited for the 20 s lock
+  // would take seconds, not a few periods.
+  EXPECT_LT(longest_round, 2.0) << "a round never waits for the database";
+  EXPECT_GE(rounds, 50u) << "0.25 s rounds for 21 s";
   EXPECT_TRUE(seen_pending);
   const StoreState state = *host.Store();
   EXPECT_EQ(state.pending, 0u);
@@ -223,7 +223,7 @@ TEST_F(StorageFaultTest, StoppingOnAFullDiskTakesAFewSecondsAndExitsWithRowsLost
   ::testing::internal::GetCapturedStdout();
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(status, kExitRowsLost) << err;
-  EXPECT_LT(took, 2 * 1.0 + 2.5 + 1.5) << "two 1 s rounds and the final flush";
+  EXPECT_LT(took, 2 * 1.0 + 2.5 + 3.0) << "two 1 s rounds and the final flush, with a margin";
   EXPECT_NE(err.find("history: 0 rows stored, 4 lost; last error: "), std::string::npos) << err;
 }
 
@@ -287,8 +287,6 @@ TEST_F(StorageFaultTest, HistoryReadsACopyOnReadOnlyMediaAndNeverCreatesAFile) {
     host_.reset();
   }
   ::chmod(Db().c_str(), 0444);
-  const std::string out_path = ::testing::TempDir() + "/storage_fault_history_out.txt";
-  std::remove(out_path.c_str());
   const int status = AsReaderOnly(dir_, [&] {
     std::ostringstream out, err;
     const int rc = RunHistory({Db(), 1, "", "", "-", false}, out, err);
