@@ -114,8 +114,7 @@ PlotPanel HealthPanel(const std::vector<HistoryRow>& rows, const CellNumbering& 
   for (int pick = 0; pick < kWorstCellsShown && pick < cells.count; ++pick) {
     const std::size_t k = order[static_cast<std::size_t>(pick)];
     if (std::isnan(farthest[k])) break;
-    PlotSeries series{cells.Name(static_cast<int>(k)) + " (" +
-                          SignedMillivolts(farthest[k]) + ")",
+    PlotSeries series{cells.Name(static_cast<int>(k)) + " (" + SignedMillivolts(farthest[k]) + ")",
                       SeriesRole::kPicked,
                       {},
                       pick};

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "runner/alarms/health_limits.h"
-#include "runner/plugin_access/device_cells.h"
 #include "runner/history/history_store.h"
+#include "runner/plugin_access/device_cells.h"
 
 namespace runner::plot {
 

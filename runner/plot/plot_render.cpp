@@ -12,6 +12,8 @@
 
 #include <cairo-svg.h>
 
+#include "runner/plot/label_rows.h"
+
 namespace runner::plot {
 namespace {
 
@@ -38,6 +40,8 @@ constexpr double kLeft = 70, kRight = 190, kTop = 44, kBottom = 52, kPanelGap = 
 constexpr double kFontSize = 12;
 constexpr const char* kFont = "DejaVu Sans";
 constexpr std::size_t kNamedAlarmsAtMost = 12;
+constexpr int kAlarmLabelRows = 3;
+constexpr double kAlarmLabelRowHeight = 15;
 
 struct Box {
   double x, y, w, h;
@@ -228,7 +232,9 @@ void DrawValueAxis(cairo_t* cr, const Box& box, const ValueAxis& v) {
   }
 }
 
-void DrawLimit(cairo_t* cr, const LimitLine& l, const Box& box, const ValueAxis& v, bool labelled) {
+// A limit line across the panel; the legend names it, so no label on the
+// panel competes with the alarm labels and the title.
+void DrawLimit(cairo_t* cr, const LimitLine& l, const Box& box, const ValueAxis& v) {
   const double dash[] = {6.0, 4.0};
   SetColour(cr, l.level == LimitLevel::kCritical ? kCriticalColour : kWarningColour);
   cairo_set_line_width(cr, 1.2);
@@ -237,13 +243,6 @@ void DrawLimit(cairo_t* cr, const LimitLine& l, const Box& box, const ValueAxis&
   cairo_line_to(cr, box.x + box.w, v.Y(box, l.value));
   cairo_stroke(cr);
   cairo_set_dash(cr, nullptr, 0, 0);
-  if (!labelled) return;
-  // Warning labels to the right above their line, critical ones to the
-  // left under it: close levels do not write over each other.
-  if (l.level == LimitLevel::kCritical)
-    Text(cr, box.x + 4, v.Y(box, l.value) + 12, l.name);
-  else
-    Text(cr, box.x + box.w - 4, v.Y(box, l.value) - 3, l.name, 1.0);
 }
 
 // One legend line: a short stroke in the series' style and its name.
@@ -283,6 +282,8 @@ void DrawLegend(cairo_t* cr, const PlotPanel& panel, std::size_t index, const Bo
   }
 }
 
+std::string LabelOf(const AlarmMark& a) { return a.text + (a.raised ? "" : " cleared"); }
+
 void DrawAlarms(cairo_t* cr, const PlotData& data, const TimeAxis& t,
                 const std::vector<Box>& boxes) {
   const double dash[] = {3.0, 3.0};
@@ -299,11 +300,14 @@ void DrawAlarms(cairo_t* cr, const PlotData& data, const TimeAxis& t,
   }
   cairo_set_dash(cr, nullptr, 0, 0);
   // Raised marks point down, cleared ones up, at the top of the panel of
-  // the value; named there while they are few enough to read.
+  // the value; named there, in rows that keep labels apart, while they are
+  // few enough to read.
   const bool named = data.alarms.size() <= kNamedAlarmsAtMost;
-  std::vector<double> free_from(boxes.size(), 0.0);  // a panel's labels end there so far
+  std::vector<std::vector<LabelSpan>> spans(boxes.size());
+  std::vector<std::vector<const AlarmMark*>> marks(boxes.size());
   for (const AlarmMark& a : data.alarms) {
-    const Box& box = boxes[std::min(a.panel, boxes.size() - 1)];
+    const std::size_t panel = std::min(a.panel, boxes.size() - 1);
+    const Box& box = boxes[panel];
     const double x = t.X(box, a.utc), y = box.y;
     SetColour(cr, a.raised ? kRaisedColour : kClearedColour);
     cairo_move_to(cr, x - 5, a.raised ? y : y + 8);
@@ -313,15 +317,21 @@ void DrawAlarms(cairo_t* cr, const PlotData& data, const TimeAxis& t,
     cairo_fill(cr);
     if (!named) continue;
     // Beside the mark, or before it where the panel ends.
-    const std::string label = a.text + (a.raised ? "" : " cleared");
     cairo_text_extents_t e;
-    cairo_text_extents(cr, label.c_str(), &e);
+    cairo_text_extents(cr, LabelOf(a).c_str(), &e);
     const bool before = x + 7 + e.x_advance > box.x + box.w;
-    const double left = before ? x - 7 - e.x_advance : x + 7;
-    double& free = free_from[std::min(a.panel, boxes.size() - 1)];
-    if (left < free) continue;  // over the label before it: the mark alone
-    Text(cr, left, y + 12, label);
-    free = left + e.x_advance + 6;
+    spans[panel].push_back({before ? x - 7 - e.x_advance : x + 7, e.x_advance});
+    marks[panel].push_back(&a);
+  }
+  for (std::size_t panel = 0; panel < boxes.size(); ++panel) {
+    PlaceInRows(spans[panel], kAlarmLabelRows, 6);
+    for (std::size_t k = 0; k < spans[panel].size(); ++k) {
+      const LabelSpan& span = spans[panel][k];
+      if (span.row < 0) continue;
+      SetColour(cr, marks[panel][k]->raised ? kRaisedColour : kClearedColour);
+      Text(cr, span.left, boxes[panel].y + 12 + kAlarmLabelRowHeight * span.row,
+           LabelOf(*marks[panel][k]));
+    }
   }
   if (data.alarms.empty()) return;
   const std::size_t raised = static_cast<std::size_t>(std::count_if(
@@ -375,9 +385,7 @@ void Draw(cairo_t* cr, const PlotData& data, ImageSize size) {
     cairo_clip(cr);
     for (const PlotSeries& s : panel.series)
       DrawSeries(cr, s, StyleOf(s.role, i, s.pick), box, t, v);
-    for (std::size_t k = 0; k < panel.limits.size(); ++k)  // a ± pair labelled once
-      DrawLimit(cr, panel.limits[k], box, v,
-                k == 0 || panel.limits[k - 1].name != panel.limits[k].name);
+    for (const LimitLine& l : panel.limits) DrawLimit(cr, l, box, v);
     cairo_restore(cr);
     SetColour(cr, kInk);
     cairo_set_line_width(cr, 1.0);

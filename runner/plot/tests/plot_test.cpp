@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "runner/history/battery_record.h"
+#include "runner/plot/label_rows.h"
 #include "runner/plot/plot_command.h"
 #include "runner/plot/plot_data.h"
 #include "runner/time/time_text.h"
@@ -279,6 +280,45 @@ TEST_F(PlotTest, RefusesInputItCannotPlotAndWritesNoFile) {
     EXPECT_EQ(RunHistoryPlot(o, c.image, err), c.status);
     EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
     EXPECT_FALSE(Exists(c.image));
+  }
+}
+
+}  // namespace
+}  // namespace runner::plot
+
+namespace runner::plot {
+namespace {
+
+// Labels of alarms close in time take the next row instead of writing over
+// each other; what fits no row is left out, never drawn on top.
+TEST(AlarmLabelRowsTest, NoTwoPlacedLabelsOverlap) {
+  struct Case {
+    const char* name;
+    std::vector<LabelSpan> labels;
+    std::vector<int> rows;
+  };
+  const Case cases[] = {
+      {"far apart: one row", {{0, 50}, {100, 50}, {200, 50}}, {0, 0, 0}},
+      {"crowded: a row each, then left out",
+       {{0, 50}, {20, 50}, {40, 50}, {30, 50}},
+       {0, 1, 2, -1}},
+      {"the gap counts", {{0, 50}, {53, 50}}, {0, 1}},
+      {"a later one fills a hole", {{0, 50}, {20, 50}, {200, 10}}, {0, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<LabelSpan> labels = c.labels;
+    PlaceInRows(labels, 3, 6);
+    std::vector<int> rows;
+    for (const LabelSpan& l : labels) rows.push_back(l.row);
+    EXPECT_EQ(rows, c.rows);
+    for (std::size_t i = 0; i < labels.size(); ++i)
+      for (std::size_t j = i + 1; j < labels.size(); ++j)
+        if (labels[i].row >= 0 && labels[i].row == labels[j].row) {
+          EXPECT_TRUE(labels[i].left + labels[i].width + 6 <= labels[j].left ||
+                      labels[j].left + labels[j].width + 6 <= labels[i].left)
+              << i << " and " << j;
+        }
   }
 }
 
