@@ -1,6 +1,8 @@
 # Runs halvex-replay with ARGS (a ;-list) and checks that it fails with
 # STATUS and that its error output matches MESSAGE (a regular expression).
-execute_process(COMMAND ${REPLAY} ${ARGS}
+# In a cross build EMULATOR runs it (its words joined by "|").
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+execute_process(COMMAND ${emulator} ${REPLAY} ${ARGS}
   OUTPUT_QUIET
   ERROR_VARIABLE errors
   RESULT_VARIABLE status)

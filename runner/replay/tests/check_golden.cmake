@@ -1,11 +1,14 @@
 # Replays SCENARIO through PLUGIN and compares the transcript with GOLDEN,
 # byte for byte. Run by CTest: cmake -DREPLAY=... -DPLUGIN=... -DSCENARIO=...
-# -DGOLDEN=... -DOUTPUT=... [-DEXTRA=--hex] -P check_golden.cmake
+# -DGOLDEN=... -DOUTPUT=... [-DEXTRA=--hex] [-DEMULATOR=qemu-mipsel|-L|...]
+# -P check_golden.cmake. In a cross build EMULATOR runs the target's replay
+# tool, whose transcript must equal the one the build machine gives.
+string(REPLACE "|" ";" emulator "${EMULATOR}")
 set(args ${SCENARIO} --plugin ${PLUGIN})
 if(EXTRA)
   list(APPEND args ${EXTRA})
 endif()
-execute_process(COMMAND ${REPLAY} ${args}
+execute_process(COMMAND ${emulator} ${REPLAY} ${args}
   OUTPUT_FILE ${OUTPUT}
   ERROR_VARIABLE errors
   RESULT_VARIABLE status)
