@@ -236,6 +236,12 @@ int main(int argc, char** argv) {
     std::cerr << "qorv-host: " << conflict << "\n";
     return 1;
   }
+#ifdef QORV_HOST_HAVE_REPLAY
+  if (app.count("--capture") > 0 && main_options.capture_dir.empty()) {
+    std::cerr << "qorv-host: --capture: give the folder the captures go to\n";
+    return 2;
+  }
+#endif
 
   try {
     if (history->parsed()) return RunHistoryCommand(history_command);

@@ -16,6 +16,7 @@
 
 #include "runner/recording/monitor_reply.h"
 #include "runner/time/time_text.h"
+#include "support/bounded_file.h"
 
 namespace runner::replay {
 namespace {
@@ -136,11 +137,13 @@ void Configure(const LineInput& in, Action& a) {
 void ConfigureFile(const LineInput& in, Action& a) {
   ExpectArgs(in, 1, 1, "configure-file <path>");
   const std::filesystem::path path = in.base_dir / in.args[0];
-  std::ifstream file(path, std::ios::binary);
-  if (!file) Fail("cannot read " + path.string() + ": " + std::strerror(errno));
-  std::ostringstream text;
-  text << file.rdbuf();
-  a.config = ParseJson(text.str(), " in " + path.string());
+  std::string text;
+  try {
+    text = support::ReadBoundedFile(path.string(), std::size_t{1} << 20, "a device configuration");
+  } catch (const support::FileError& e) {
+    Fail(e.what());
+  }
+  a.config = ParseJson(text, " in " + path.string());
 }
 
 void Tick(const LineInput& in, Action& a) {
@@ -177,7 +180,8 @@ void Reply(const LineInput& in, Action& a) {
   if (in_split && split.empty()) Fail("split needs chunk sizes");
   std::vector<std::size_t> sizes;
   for (const auto& t : split) sizes.push_back(ParseUnsigned(t, 65536, "chunk size"));
-  a.chunks = recording::SplitFrame(recording::BuildReply(address[0], ParseReadings(readings), bad_checksum), sizes);
+  a.chunks = recording::SplitFrame(
+      recording::BuildReply(address[0], ParseReadings(readings), bad_checksum), sizes);
 }
 
 void Query(const LineInput& in, Action& a) {
@@ -297,18 +301,32 @@ ScenarioError::ScenarioError(const std::string& file, int line, const std::strin
     : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
                          problem) {}
 
-std::vector<Action> ParseScenario(std::istream& in, const std::string& file_name) {
+std::vector<Action> ParseScenario(std::istream& in, const std::string& file_name,
+                                  std::string* torn) {
   const std::filesystem::path base_dir = std::filesystem::path(file_name).parent_path();
   std::vector<Action> actions;
   std::string raw;
   for (int line = 1; std::getline(in, raw); ++line) {
-    const std::string text = Trim(raw);
-    if (text.empty() || text[0] == '#') continue;
+    const bool last_without_newline = in.eof();
+    if (raw.size() > kMaxScenarioLineBytes)
+      throw ScenarioFileError(file_name, "line " + std::to_string(line) + " is longer than " +
+                                             support::SizeText(kMaxScenarioLineBytes));
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     Action a;
     a.line = line;
     try {
+      if (const std::size_t column = support::FirstNonTextColumn(raw))
+        Fail("not text: a byte " + support::Printable(raw.substr(column - 1, 1)) + " at column " +
+             std::to_string(column) + ": " + support::Printable(raw.substr(0, 80)));
+      const std::string text = Trim(raw);
+      if (text.empty() || text[0] == '#') continue;
       ParseLine(text, base_dir, a);
     } catch (const std::invalid_argument& e) {
+      if (torn != nullptr && last_without_newline) {
+        *torn = file_name + ":" + std::to_string(line) +
+                ": the last line is cut short (no newline at its end) and is left out: " + e.what();
+        break;
+      }
       throw ScenarioError(file_name, line, e.what());
     }
     actions.push_back(std::move(a));
@@ -316,10 +334,15 @@ std::vector<Action> ParseScenario(std::istream& in, const std::string& file_name
   return actions;
 }
 
-std::vector<Action> LoadScenario(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ScenarioError(path, 0, std::string("cannot open: ") + std::strerror(errno));
-  return ParseScenario(in, path);
+std::vector<Action> LoadScenario(const std::string& path, std::string* torn) {
+  std::string text;
+  try {
+    text = support::ReadBoundedFile(path, kMaxScenarioBytes, "a scenario");
+  } catch (const support::FileError& e) {
+    throw ScenarioFileError(path, e.problem());
+  }
+  std::istringstream in(std::move(text));
+  return ParseScenario(in, path, torn);
 }
 
 }  // namespace runner::replay

@@ -11,6 +11,7 @@
 // ParseScenario checks every line before anything runs and reports the first
 // bad one as "FILE:LINE: problem".
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <stdexcept>
@@ -30,6 +31,18 @@ class ScenarioError : public std::runtime_error {
  public:
   ScenarioError(const std::string& file, int line, const std::string& problem);
 };
+
+// A file that cannot be read as a scenario at all: missing, not a regular
+// file, too large, a line too long. what() is "FILE: problem".
+class ScenarioFileError : public ScenarioError {
+ public:
+  ScenarioFileError(const std::string& file, const std::string& problem)
+      : ScenarioError(file, 0, problem) {}
+};
+
+// Bounds of what is read: a capture part is cut at 64 MiB by default.
+constexpr std::size_t kMaxScenarioBytes = std::size_t{256} << 20;
+constexpr std::size_t kMaxScenarioLineBytes = std::size_t{64} << 10;
 
 struct Action {
   enum class Verb {
@@ -63,10 +76,17 @@ struct Action {
 };
 
 // Reads a whole scenario. `file_name` names the scenario in errors and is the
-// base for the relative paths of configure-file. Throws ScenarioError.
-std::vector<Action> ParseScenario(std::istream& in, const std::string& file_name);
+// base for the relative paths of configure-file. Throws ScenarioError; a line
+// that is not text is named with its first bad byte, escaped.
+//
+// With `torn` given, a last line that has no newline and does not read is
+// taken for one cut short while it was written (power lost during a
+// capture): it is left out, and `torn` says so with its file and line.
+std::vector<Action> ParseScenario(std::istream& in, const std::string& file_name,
+                                  std::string* torn = nullptr);
 
-// Opens and parses the scenario file at `path`. Throws ScenarioError.
-std::vector<Action> LoadScenario(const std::string& path);
+// Reads (a regular file, within the bounds above) and parses the scenario at
+// `path`. Throws ScenarioFileError or ScenarioError.
+std::vector<Action> LoadScenario(const std::string& path, std::string* torn = nullptr);
 
 }  // namespace runner::replay

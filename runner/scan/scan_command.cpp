@@ -19,6 +19,7 @@
 #include "sim/config.h"
 #include "sim/config_error.h"
 #include "sim/port_server.h"
+#include "support/bounded_file.h"
 
 namespace runner::scan {
 namespace {
@@ -66,12 +67,14 @@ void CheckWritable(const std::string& path) {
 
 // The simulator's settings from "sim:FILE", as JSON and checked.
 Json::Value ReadSimSettings(const std::string& port, const std::string& file) {
-  std::ifstream in(file);
-  if (!in) throw UsageError(port + ": cannot be read: " + std::strerror(errno));
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text;
   try {
-    Json::Value settings = sim::ParseJsonText(text.str(), file);
+    text = support::ReadBoundedFile(file, std::size_t{1} << 20, "a simulator settings file");
+  } catch (const support::FileError& e) {
+    throw UsageError(port + ": " + e.problem());
+  }
+  try {
+    Json::Value settings = sim::ParseJsonText(text, file);
     sim::ParseBusConfig(settings);
     return settings;
   } catch (const sim::ConfigError& e) {

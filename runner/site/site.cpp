@@ -21,6 +21,7 @@
 #include "runner/site/peer_sum_cycles.h"
 #include "sim/config.h"
 #include "sim/config_error.h"
+#include "support/bounded_file.h"
 
 namespace runner {
 namespace {
@@ -37,7 +38,7 @@ constexpr unsigned kDefaultSaveIntervalMinutes = 480;
 constexpr long kMaxIoControlMinutes = 65535;  // io-control 100 carries 16 bits
 constexpr std::uint8_t kPreambleByte = 0xFE;  // a wire address equal to it reads as preamble
 // A site file is a few kilobytes; anything near this is a wrong file.
-constexpr off_t kMaxSiteFileBytes = 1 << 20;
+constexpr std::size_t kMaxSiteFileBytes = std::size_t{1} << 20;
 // Far deeper than any site file; bounds the parser's recursion.
 constexpr int kMaxJsonDepth = 64;
 // The values a device answers by name, with a name for each of the record's cells.
@@ -445,39 +446,14 @@ Json::Value ParseSiteJson(const std::string& text, const std::string& origin) {
 
 namespace {
 
-class FileCloser {
- public:
-  explicit FileCloser(int fd) : fd_(fd) {}
-  ~FileCloser() { ::close(fd_); }
-
- private:
-  int fd_;
-};
-
 // The whole file, which must be a regular file of sane size: a FIFO would
 // block the host, /dev/zero would never end.
 std::string ReadSiteText(const std::string& path) {
-  auto fail = [&](const std::string& problem) { return SiteError(path, "(file)", problem); };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) throw fail(std::string("cannot be read: ") + std::strerror(errno));
-  FileCloser closer(fd);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw fail(std::string("cannot be read: ") + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) throw fail("is not a regular file");
-  if (st.st_size > kMaxSiteFileBytes)
-    throw fail("is " + std::to_string(st.st_size) + " bytes; a site file is at most 1 MiB");
-  std::string text;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw fail(std::string("cannot be read: ") + std::strerror(errno));
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > static_cast<std::size_t>(kMaxSiteFileBytes))
-      throw fail("grew past 1 MiB while being read");
+  try {
+    return support::ReadBoundedFile(path, kMaxSiteFileBytes, "a site file");
+  } catch (const support::FileError& e) {
+    throw SiteError(path, "(file)", e.problem());
   }
-  return text;
 }
 
 }  // namespace

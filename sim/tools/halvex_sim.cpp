@@ -21,6 +21,7 @@
 #include "sim/exchange.h"
 #include "sim/port_server.h"
 #include "sim/pty_link.h"
+#include "support/bounded_file.h"
 
 namespace {
 
@@ -123,12 +124,13 @@ void DefineOptions(CLI::App& app, Options& o) {
       ->group("Run");
 }
 
+// A settings file is small; a FIFO or a device such as /dev/zero is refused.
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (!in) throw sim::ConfigError(path, "cannot be read");
-  return text.str();
+  try {
+    return support::ReadBoundedFile(path, std::size_t{1} << 20, "a settings file");
+  } catch (const support::FileError& e) {
+    throw sim::ConfigError(path, e.problem());
+  }
 }
 
 sim::MonitorSetup SingleMonitor(const Options& o) {

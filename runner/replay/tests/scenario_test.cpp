@@ -1,5 +1,7 @@
 #include "runner/replay/scenario.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -122,7 +124,8 @@ TEST(Scenario, ErrorsNameFileLineAndProblem) {
       {"json cut short", "configure {\"a\":}", "t.scn:1: bad JSON: "},
       {"json with trailing text", "configure {} x", "t.scn:1: bad JSON: "},
       {"configure without json", "configure", "t.scn:1: usage: configure"},
-      {"missing configure file", "configure-file nope.json", "t.scn:1: cannot read nope.json"},
+      {"missing configure file", "configure-file nope.json",
+       "t.scn:1: nope.json: cannot be read: No such file"},
       {"half a hex byte", "recv ED8", "t.scn:1: 'ED8' is not whole hex bytes"},
       {"not hex", "recv ZZ", "t.scn:1: 'ZZ' is not hex"},
       {"repeat 0", "recv 00*0", "t.scn:1: repeat count 0 in '00*0'"},
@@ -153,12 +156,70 @@ TEST(Scenario, ErrorsNameFileLineAndProblem) {
   }
 }
 
-TEST(Scenario, UnreadableFileIsNamed) {
+// What cannot be read as a scenario at all is refused by its path before
+// anything is read: a FIFO would hang, /dev/zero would never end.
+TEST(Scenario, FilesThatAreNoScenarioAreRefusedByPathAndReason) {
+  halvex::testing::TestFolder folder;
+  ASSERT_EQ(::mkfifo((folder / "fifo.scn").c_str(), 0600), 0);
+  std::ofstream(folder / "long.scn") << "tick " << std::string(kMaxScenarioLineBytes, '1') << "\n";
+  const struct {
+    std::string path;
+    const char* problem;
+  } cases[] = {
+      {"/nonexistent/x.scn", "cannot be read: No such file or directory"},
+      {"/dev/zero", "is not a regular file"},
+      {folder / "fifo.scn", "is not a regular file"},
+      {folder.path(), "is a folder, not a file"},
+      {folder / "long.scn", "line 1 is longer than 64 KiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    try {
+      LoadScenario(c.path);
+      ADD_FAILURE() << "read";
+    } catch (const ScenarioFileError& e) {
+      EXPECT_EQ(std::string(e.what()), c.path + ": " + c.problem);
+    }
+  }
+}
+
+// A line holding bytes that are not text is named with the first bad byte,
+// escaped: nothing raw reaches the terminal.
+TEST(Scenario, BinaryBytesAreNamedEscapedWithTheirLine) {
+  std::istringstream in(std::string("tick\n\x01\xff\x1b[2Jtick\n", 16));
   try {
-    LoadScenario("/nonexistent/x.scn");
-    ADD_FAILURE() << "opened";
+    ParseScenario(in, "bin.scn");
+    ADD_FAILURE() << "parsed";
   } catch (const ScenarioError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("/nonexistent/x.scn: cannot open: ", 0), 0u);
+    EXPECT_EQ(std::string(e.what()),
+              "bin.scn:2: not text: a byte \\x01 at column 1: \\x01\\xFF\\x1B[2Jtick");
+  }
+}
+
+// Power lost while a capture was written leaves its last line cut short:
+// every complete line is read, the torn one is left out and named.
+TEST(Scenario, ATornLastLineIsLeftOutAndNamedOnlyWhenAskedAndOnlyAtTheEnd) {
+  const std::string torn_end = "create 1 1\ntick\nrecv ED 81 0";
+  {
+    std::istringstream in(torn_end);
+    std::string torn;
+    EXPECT_EQ(ParseScenario(in, "cap.scn", &torn).size(), 2u);
+    EXPECT_EQ(torn.rfind("cap.scn:3: the last line is cut short", 0), 0u) << torn;
+  }
+  {
+    std::istringstream in(torn_end);
+    EXPECT_THROW(ParseScenario(in, "cap.scn"), ScenarioError) << "a plain read refuses it";
+  }
+  {
+    std::istringstream in("create 1 1\nrecv ED 81 0\ntick\n");
+    std::string torn;
+    EXPECT_THROW(ParseScenario(in, "cap.scn", &torn), ScenarioError) << "a bad line inside";
+  }
+  {
+    std::istringstream in("create 1 1\ntick");
+    std::string torn;
+    EXPECT_EQ(ParseScenario(in, "cap.scn", &torn).size(), 2u);
+    EXPECT_EQ(torn, "") << "a complete last line without a newline is no tear";
   }
 }
 

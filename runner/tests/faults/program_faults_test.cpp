@@ -31,6 +31,11 @@ TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
       {"missing.json", 1, "missing.json: (file): cannot be read: No such file or directory"},
       {"loop.json --rounds 1", 1, "loop.json: (file): cannot be read: Too many levels"},
       {"history --site missing.json --data-id 1", 1, "missing.json: (file)"},
+      {"--capture '' demo --rounds 1", 2, "--capture: give the folder the captures go to"},
+      // Inputs that would never end, or never come: refused by path at once.
+      {"replay /dev/zero", 1, "/dev/zero: is not a regular file"},
+      {"scan sim:/dev/zero", 1, "sim:/dev/zero: is not a regular file"},
+      {"replay .", 1, ".: holds no scenario (*.scn): nothing to replay"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
