@@ -58,4 +58,28 @@ Object::Object(const Json::Value& object, std::string where, const std::set<std:
     if (!known.count(key)) throw PathError(Member(where_, key), "unknown key");
 }
 
+std::optional<TextPlace> FindJsonComment(const std::string& text) {
+  TextPlace at{1, 1};
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i, ++at.column) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i, ++at.column;  // the escaped character, whatever it is
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '/' && i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '*')) {
+      return at;
+    }
+    if (c == '\n') {
+      ++at.line;
+      at.column = 0;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace support

@@ -31,6 +31,16 @@ class PathError : public std::runtime_error {
 std::string Member(const std::string& where, const std::string& key);
 std::string Item(const std::string& where, unsigned index);
 
+// Where the first comment ("//" or "/*") outside a string starts in JSON
+// text, as 1-based line and column; none when there is none. JSON has no
+// comments, and the other tools an operator points at a file (jq, Python)
+// refuse them, even where a lenient parser would skip them.
+struct TextPlace {
+  int line = 0;
+  int column = 0;
+};
+std::optional<TextPlace> FindJsonComment(const std::string& text);
+
 // A short rendering of a JSON value for messages: "13.3", "\"x\"", "null",
 // "an array", "an object".
 std::string Describe(const Json::Value& value);

@@ -119,8 +119,8 @@ int RunSite(Site site, const RunOptions& options) {
   host.Stop();
   if (options.json && options.rounds && isatty(STDERR_FILENO)) std::cerr << "\n";
   std::cerr << "qorv-host: " << (interrupted ? "stopped" : "done") << " after " << rounds
-            << " rounds; device log in " << options.log_path << ", history in " << history_db
-            << "\n";
+            << " rounds; device log in " << options.log_path
+            << (history_db.empty() ? ", no history kept" : ", history in " + history_db) << "\n";
   return ReportStore(host.Store());
 }
 

@@ -9,12 +9,12 @@
 #include <cstring>
 
 #include "host/device_contract.h"
-#include "runner/plugin_access/plugin_library.h"
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/poller_line.h"
 #include "runner/lines/serial_port.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "sim/port_server.h"
 
 namespace runner {
@@ -44,7 +44,7 @@ Poller::~Poller() {
 }
 void Poller::Start() {
   if (started_) return;
-  if (options_.keep_history)
+  if (options_.keep_history && !site_.history_db.empty())
     history_ =
         std::make_unique<HistoryWriter>(HistoryStore::Open(site_.history_db), options_.history);
   controller_ = std::make_shared<DeviceController>(
@@ -192,7 +192,9 @@ std::string Poller::PortPath(std::size_t port) const {
   return port < lines_.size() ? lines_[port]->path : std::string();
 }
 
-bool Poller::PortOnline(std::size_t port) const { return port < lines_.size() && lines_[port]->up(); }
+bool Poller::PortOnline(std::size_t port) const {
+  return port < lines_.size() && lines_[port]->up();
+}
 
 SiteView Poller::View() const {
   SiteView view;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 namespace runner {
 namespace {
@@ -10,10 +11,16 @@ constexpr int kThirtyCellString = 30;
 constexpr int kSecondGroupStart = 17;  // "group_index" 2 numbers its cells from 18
 const std::string kCellPrefix = "battery_", kCellSuffix = "_value";
 
+// As the device reads an integer, but with no undefined conversion: a value
+// beyond 32 bits counts as 0 (the site file refuses it before this).
 int ConfigInt(const Json::Value& value) {
-  if (value.isNumeric()) return static_cast<int>(value.asDouble());
-  if (value.isString()) return std::atoi(value.asString().c_str());
-  return 0;
+  double number = 0;
+  if (value.isNumeric()) number = value.asDouble();
+  if (value.isString())
+    number = static_cast<double>(std::strtol(value.asString().c_str(), nullptr, 10));
+  return number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max()
+             ? static_cast<int>(number)
+             : 0;
 }
 
 bool Present(const Json::Value& object, const char* key) {

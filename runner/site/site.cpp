@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -22,6 +25,7 @@
 #include "sim/config.h"
 #include "sim/config_error.h"
 #include "support/bounded_file.h"
+#include "support/json_path.h"
 
 namespace runner {
 namespace {
@@ -39,6 +43,7 @@ constexpr long kMaxIoControlMinutes = 65535;  // io-control 100 carries 16 bits
 constexpr std::uint8_t kPreambleByte = 0xFE;  // a wire address equal to it reads as preamble
 // A site file is a few kilobytes; anything near this is a wrong file.
 constexpr std::size_t kMaxSiteFileBytes = std::size_t{1} << 20;
+constexpr long kMaxBatteryStart = 9999;
 // Far deeper than any site file; bounds the parser's recursion.
 constexpr int kMaxJsonDepth = 64;
 // The values a device answers by name, with a name for each of the record's cells.
@@ -51,11 +56,28 @@ std::string Resolve(const std::string& path, const std::string& base_dir) {
 
 // A scalar of the device configuration as the device reads it: its text
 // form, converted like atoi.
-long ConfigInteger(const Json::Value& value, const std::string& where) {
-  if (value.isArray() || value.isObject())
-    throw FieldError{where, "must be a number, got " + Describe(value)};
-  if (value.isNumeric()) return static_cast<long>(value.asDouble());
-  return std::atol(value.asString().c_str());
+// The range is checked on the value as written, before any conversion: a
+// number beyond `long` has no defined conversion, and text is read whole
+// rather than with atol's silent overflow.
+long ConfigInteger(const Json::Value& value, const std::string& where, long lo, long hi) {
+  const auto refuse = [&] {
+    return FieldError{where, "must be a whole number in " + std::to_string(lo) + ".." +
+                                 std::to_string(hi) + ", got " + Describe(value)};
+  };
+  if (value.isArray() || value.isObject()) throw refuse();
+  double number = 0;
+  if (value.isNumeric() && !value.isBool()) {
+    number = std::trunc(value.asDouble());  // the device truncates toward zero
+  } else {
+    const std::string text = value.asString();
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno == ERANGE) throw refuse();
+    number = static_cast<double>(parsed);  // like atoi: the leading digits
+  }
+  if (!(number >= static_cast<double>(lo) && number <= static_cast<double>(hi))) throw refuse();
+  return static_cast<long>(number);
 }
 
 unsigned PeerId(const Json::Value& value, const std::string& where) {
@@ -119,7 +141,7 @@ int BlockVolts(const Json::Value& config) {
   if (!config.isObject() || !config["appSetting"].isObject()) return kTwelveVoltBlock;
   const Json::Value& type = config["appSetting"]["battery_type"];
   const bool six = type.isNumeric()
-                       ? static_cast<int>(type.asDouble()) == kSixVoltBlock
+                       ? std::trunc(type.asDouble()) == kSixVoltBlock
                        : type.isString() && std::atoi(type.asString().c_str()) == kSixVoltBlock;
   return six ? kSixVoltBlock : kTwelveVoltBlock;
 }
@@ -174,17 +196,28 @@ void ReadDeviceConfig(DeviceSettings& d, const std::string& where,
                       std::optional<unsigned> site_interval) {
   d.save_interval_minutes = site_interval.value_or(kDefaultSaveIntervalMinutes);
   if (!d.config.isObject()) throw FieldError{where, "must be an object, got " + Describe(d.config)};
-  const Json::Value& app = d.config["appSetting"];
+  // Const access only: the object goes to the device exactly as written.
+  const Json::Value& config = d.config;
+  const Json::Value& app = config["appSetting"];
   if (!app.isObject()) return;
   const std::string app_where = Member(where, "appSetting");
-  if (app.isMember("save_interval") && !app["save_interval"].isNull()) {
-    const std::string w = Member(app_where, "save_interval");
-    const long minutes = ConfigInteger(app["save_interval"], w);
-    if (minutes > kMaxIoControlMinutes)
-      throw FieldError{w, "must be at most 65535 minutes, got " + Describe(app["save_interval"])};
+  const auto given = [&](const char* key) { return app.isMember(key) && !app[key].isNull(); };
+  if (given("save_interval")) {
+    // 0 or less: the device's default interval.
+    const long minutes =
+        ConfigInteger(app["save_interval"], Member(app_where, "save_interval"),
+                      std::numeric_limits<std::int32_t>::min(), kMaxIoControlMinutes);
     d.save_interval_minutes =
         minutes > 0 ? static_cast<unsigned>(minutes) : kDefaultSaveIntervalMinutes;
   }
+  // The cells' numbers in the whole string: never 0 or below, never beyond
+  // what a string of strings can number.
+  if (given("battery_start"))
+    ConfigInteger(app["battery_start"], Member(app_where, "battery_start"), 0, kMaxBatteryStart);
+  for (const char* key : {"group_index", "amount"})
+    if (given(key))
+      ConfigInteger(app[key], Member(app_where, key), std::numeric_limits<std::int32_t>::min(),
+                    std::numeric_limits<std::int32_t>::max());
   const Json::Value& peers = app["group_voltage"];
   if (!peers.isArray()) return;
   for (Json::ArrayIndex i = 0; i < peers.size(); ++i)
@@ -359,7 +392,15 @@ void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) 
       static_cast<unsigned>(f.OptionalWhole("reply_timeout_ms", 10, 60000).value_or(200));
   if (site.reply_timeout_ms >= site.poll_period_s * 1000)
     throw FieldError{"reply_timeout_ms", "must be shorter than the poll period"};
-  site.history_db = Resolve(f.OptionalString("history_db").value_or("qorv-history.db"), base_dir);
+  // Absent: the default file; null: a site that keeps no history.
+  if (root.isMember("history_db") && root["history_db"].isNull()) {
+    site.history_db.clear();
+  } else {
+    const std::optional<std::string> db = f.OptionalString("history_db");
+    if (db && db->empty())
+      throw FieldError{"history_db", "must name a file; null runs the site without history"};
+    site.history_db = Resolve(db.value_or("qorv-history.db"), base_dir);
+  }
   std::optional<unsigned> interval;
   if (auto m = f.OptionalWhole("save_interval_minutes", 1, kMaxIoControlMinutes))
     interval = static_cast<unsigned>(*m);
@@ -440,6 +481,12 @@ Json::Value ReadJson(std::istream& in, const std::string& origin) {
 }  // namespace
 
 Json::Value ParseSiteJson(const std::string& text, const std::string& origin) {
+  // The parser's strict mode still skips comments between an object's
+  // members: they are refused here, where they stand.
+  if (const std::optional<support::TextPlace> at = support::FindJsonComment(text))
+    throw SiteError(origin, "(syntax)",
+                    "line " + std::to_string(at->line) + ", column " + std::to_string(at->column) +
+                        ": a comment; JSON has none, remove it");
   std::istringstream in(text);
   return ReadJson(in, origin);
 }

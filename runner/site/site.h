@@ -61,7 +61,7 @@ struct Site {
   std::string plugin;  // plug-in file; empty: the built one
   double poll_period_s = 1.0;
   unsigned reply_timeout_ms = 200;
-  std::string history_db;
+  std::string history_db;  // empty: the site keeps no history ("history_db": null)
   std::vector<PortSettings> ports;
   std::vector<DeviceSettings> devices;
 };

@@ -77,6 +77,31 @@ struct BadCase {
 TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
   const BadCase cases[] = {
       {"typo in a key", [](Json::Value& r) { r["poll_period"] = 1; }, "poll_period", "unknown key"},
+      {"history in a file without a name", [](Json::Value& r) { r["history_db"] = ""; },
+       "history_db", "null runs the site without history"},
+      // Ranges checked before any conversion: these have none defined.
+      {"cells numbered from 2^40",
+       [](Json::Value& r) {
+         r["devices"][1]["config"]["appSetting"]["battery_start"] = Json::Int64{1} << 40;
+       },
+       "devices[1].config.appSetting.battery_start", "0..9999, got 1099511627776"},
+      {"cells numbered below 1",
+       [](Json::Value& r) { r["devices"][1]["config"]["appSetting"]["battery_start"] = -3; },
+       "devices[1].config.appSetting.battery_start", "0..9999, got -3"},
+      {"cells numbered from text beyond long",
+       [](Json::Value& r) {
+         r["devices"][1]["config"]["appSetting"]["battery_start"] = "99999999999999999999";
+       },
+       "devices[1].config.appSetting.battery_start", "0..9999"},
+      {"an interval of 1e300 minutes",
+       [](Json::Value& r) { r["devices"][0]["config"]["appSetting"]["save_interval"] = 1e300; },
+       "devices[0].config.appSetting.save_interval", "..65535, got 1.0000000000000001e+300"},
+      {"a group index beyond 32 bits",
+       [](Json::Value& r) { r["devices"][0]["config"]["appSetting"]["group_index"] = 1e12; },
+       "devices[0].config.appSetting.group_index", "..2147483647"},
+      {"a site interval of 1e300 minutes",
+       [](Json::Value& r) { r["save_interval_minutes"] = 1e300; }, "save_interval_minutes",
+       "1..65535"},
       {"no devices", [](Json::Value& r) { r["devices"] = Json::arrayValue; }, "devices",
        "non-empty array"},
       {"address out of range", [](Json::Value& r) { r["devices"][1]["address"] = 300; },
@@ -127,7 +152,7 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
        "devices[0].config", "must be an object"},
       {"save interval the io-control cannot carry",
        [](Json::Value& r) { r["devices"][0]["config"]["appSetting"]["save_interval"] = 70000; },
-       "devices[0].config.appSetting.save_interval", "at most 65535"},
+       "devices[0].config.appSetting.save_interval", "..65535, got 70000"},
       {"peer id that is not a number",
        [](Json::Value& r) { r["devices"][1]["config"]["appSetting"]["group_voltage"][0] = "one"; },
        "devices[1].config.appSetting.group_voltage[0]", "must be a data id"},
@@ -181,6 +206,60 @@ std::string PeerCycleError(const std::vector<std::vector<int>>& peers) {
     return e.what();
   }
   return "";
+}
+
+// The device gets its "config" exactly as written: reading it must not add
+// the keys it looked for.
+TEST(SiteTest, EachDeviceGetsItsConfigurationExactlyAsWritten) {
+  const Json::Value root = GoodRoot();
+  const Site site = ParseSite(root, "test", "");
+  ASSERT_EQ(site.devices.size(), 3u);
+  EXPECT_EQ(site.devices[0].config, root["devices"][0]["config"]);
+  EXPECT_EQ(site.devices[1].config, root["devices"][1]["config"]);
+  EXPECT_EQ(site.devices[2].config, Json::Value(Json::objectValue)) << "none given: empty";
+  for (const char* text : {R"({"appSetting": null})", R"({"other": 1})", R"({"appSetting": {}})"}) {
+    SCOPED_TRACE(text);
+    Json::Value changed = GoodRoot();
+    changed["devices"][0]["config"] = ParseSiteJson(text, "config");
+    EXPECT_EQ(ParseSite(changed, "test", "").devices[0].config, ParseSiteJson(text, "config"));
+  }
+}
+
+TEST(SiteTest, ANullHistoryMeansNoneAndAnAbsentOneTheDefault) {
+  Json::Value root = GoodRoot();
+  root["history_db"] = Json::nullValue;
+  EXPECT_EQ(ParseSite(root, "test", "").history_db, "");
+  root.removeMember("history_db");
+  EXPECT_EQ(ParseSite(root, "test", "/srv").history_db, "/srv/qorv-history.db");
+}
+
+// JSON has no comments; a lenient reading would take a file that jq and
+// Python refuse.
+TEST(SiteTest, CommentsAreRefusedWhereTheyStand) {
+  const struct {
+    const char* name;
+    const char* text;
+    const char* place;
+  } cases[] = {
+      {"in an object", "{\n  \"ports\": [], // lines\n}", "line 2, column 16"},
+      {"block in an array", "{\"ports\": [ /* none */ ]}", "line 1, column 13"},
+      {"at the top", "// site\n{}", "line 1, column 1"},
+      {"after the end", "{}\n/* end */", "line 2, column 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      ParseSiteJson(c.text, "s.json");
+      ADD_FAILURE() << "accepted";
+    } catch (const SiteError& e) {
+      EXPECT_NE(
+          std::string(e.what()).find(std::string("s.json: (syntax): ") + c.place + ": a comment"),
+          std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_NO_THROW(ParseSiteJson(R"({"path": "//host/share", "x": "a\"/*b"})", "s.json"))
+      << "slashes inside strings are text";
 }
 
 TEST(SiteTest, RejectsPeerSumsThatFeedBack) {
