@@ -64,9 +64,28 @@ std::string Site(const std::string& port, const std::string& db) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "usage: qorv-night-run DB [SITE]\n"
+    "Runs a simulated night (22:00 to 06:00, one round a simulated minute) of one\n"
+    "string against the plug-in and keeps it in the history database DB, for\n"
+    "`qorv-host history --plot`. SITE: also write the site the night ran there.\n"
+    "Options: -h, --help  this text. Exit status: 0 done; 1 failed or rows lost;\n"
+    "2 usage error.\n";
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (!arg.empty() && arg[0] == '-') {
+      std::fprintf(stderr, "qorv-night-run: unknown option %s\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
   if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: qorv-night-run DB [SITE]\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   try {

@@ -1,9 +1,14 @@
 // qorv-host: the reference host. Runs a site file, the built-in demo, or
 // one of the tools (history and its plot, replay, scan).
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -17,6 +22,7 @@
 #ifdef QORV_HOST_HAVE_REPLAY
 #include "runner/replay/capture_directory.h"
 #include "runner/replay/replay_command.h"
+#include "support/command_line.h"
 #endif
 
 namespace {
@@ -143,6 +149,35 @@ int RunHistoryCommand(HistoryCommand& h) {
   return runner::RunHistory(h.options, std::cout, std::cerr);
 }
 
+// Letters to change, add or remove to turn `a` into `b`.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The command a lone word that names no file was most likely meant to be
+// ("histroy": "history"); "" when it is no near miss.
+std::string CommandLike(const std::string& word) {
+  if (word.find('/') != std::string::npos || ::access(word.c_str(), F_OK) == 0) return "";
+  std::string best;
+  std::size_t best_distance = 3;  // two slips at most
+  for (const char* command : {"demo", "history", "replay", "scan"}) {
+    const std::size_t d = EditDistance(word, command);
+    if (d < best_distance) best = command, best_distance = d;
+  }
+  return best;
+}
+
 int RunWith(runner::Site site, CommonOptions& o) {
   if (!o.plugin.empty()) site.plugin = o.plugin;
   if (!o.db.empty()) site.history_db = o.db;
@@ -225,7 +260,7 @@ int main(int argc, char** argv) {
   runner::scan::ScanOptions scan_options;
   CLI::App* scan = runner::AddScanCommand(app, scan_options);
 
-  CLI11_PARSE(app, argc, argv);
+  if (const std::optional<int> status = support::ParseCommandLine(app, argc, argv)) return *status;
 
   const CLI::App* tool = history->parsed() ? history : scan->parsed() ? scan : nullptr;
 #ifdef QORV_HOST_HAVE_REPLAY
@@ -259,6 +294,11 @@ int main(int argc, char** argv) {
       if (o.db.empty()) o.db = "qorv-demo.db";
       o.run.title = "demo";
       return RunWith(runner::DemoSite(!no_pace, o.db), o);
+    }
+    if (const std::string command = CommandLike(site_path); !command.empty()) {
+      std::cerr << "qorv-host: unknown command or site file '" << site_path << "'; did you mean '"
+                << command << "'?\n";
+      return support::kExitUsage;
     }
     main_options.run.title = site_path;
     return RunWith(runner::LoadSiteFile(site_path), main_options);

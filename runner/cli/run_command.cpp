@@ -85,6 +85,28 @@ int ReportStore(const std::optional<StoreState>& store) {
   return store->lost > 0 ? kExitRowsLost : 0;
 }
 
+// Each device that completed no round, with what the host knows of why:
+// its line never opened or was lost, its monitor never answered, or its
+// answers were refused.
+std::vector<std::string> DevicesWithoutARound(const Poller& host) {
+  std::vector<std::string> idle;
+  for (const auto& [name, why] : host.skipped()) idle.push_back(name + ": " + why);
+  for (const auto& slot : host.devices()) {
+    const LinkCounters& link = slot->link.counters();
+    if (link.rounds > 0) continue;
+    const std::string port_trouble = host.PortTrouble(slot->settings.port);
+    std::string why =
+        !port_trouble.empty() ? "its line is down: " + port_trouble
+        : link.rejected > 0
+            ? std::to_string(link.rejected) + " replies refused (wiring, termination, address?)"
+        : link.timeouts > 0 ? "its monitor never answered (" + std::to_string(link.timeouts) +
+                                  " requests timed out)"
+                            : "the run ended before its first round";
+    idle.push_back(slot->settings.name + ": " + why);
+  }
+  return idle;
+}
+
 }  // namespace
 
 int RunSite(Site site, const RunOptions& options) {
@@ -116,12 +138,17 @@ int RunSite(Site site, const RunOptions& options) {
   }
   const bool interrupted = host.StopRequested();
   const unsigned rounds = host.rounds_reported();
+  const std::vector<std::string> idle = DevicesWithoutARound(host);
   host.Stop();
   if (options.json && options.rounds && isatty(STDERR_FILENO)) std::cerr << "\n";
   std::cerr << "qorv-host: " << (interrupted ? "stopped" : "done") << " after " << rounds
             << " rounds; device log in " << options.log_path
             << (history_db.empty() ? ", no history kept" : ", history in " + history_db) << "\n";
-  return ReportStore(host.Store());
+  const int store_status = ReportStore(host.Store());
+  if (idle.empty()) return store_status;
+  for (const std::string& line : idle)
+    std::cerr << "qorv-host: no round completed: " << line << "\n";
+  return kExitNoRound;
 }
 
 }  // namespace runner

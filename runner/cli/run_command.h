@@ -25,10 +25,14 @@ struct RunOptions {
 // The exit status of a run in which history rows or alarms were lost (the
 // queue was full, or they were still unwritten when the host stopped).
 inline constexpr int kExitRowsLost = 3;
+// The exit status of a run in which a device completed no round: its line
+// never opened, its monitor never answered, or it was left out.
+inline constexpr int kExitNoRound = 4;
 
 // Runs `site` until Ctrl-C (SIGINT or SIGTERM) or the rounds are done, then
 // stops cleanly. Returns the process exit status: 0, 1 when the site could
-// not start, kExitRowsLost.
+// not start, kExitRowsLost, kExitNoRound (which wins over rows lost; the
+// summary names both).
 int RunSite(Site site, const RunOptions& options);
 
 }  // namespace runner

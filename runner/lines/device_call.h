@@ -14,11 +14,11 @@
 #include <functional>
 #include <optional>
 
-#include "runner/plugin_access/device_clock.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/device_recorder.h"
 #include "runner/lines/device_slot.h"
 #include "runner/lines/event_log.h"
+#include "runner/plugin_access/device_clock.h"
 
 namespace runner {
 

@@ -98,7 +98,8 @@ void DeviceController::CheckHealth(DeviceSlot& slot) {
   if (slot.health_alarms.limits().empty()) return;
   const std::optional<BatteryRecord> record = DecodeRecord(*slot.latest);
   if (!record) return;
-  const std::optional<StringHealth> health = HealthOfCells(record->cells.data(), slot.active_cells, slot.first_cell_number);
+  const std::optional<StringHealth> health =
+      HealthOfCells(record->cells.data(), slot.active_cells, slot.first_cell_number);
   if (!health) return;
   for (const AlarmChange& change : slot.health_alarms.Check(*health, slot.first_cell_number)) {
     slot.alarm_changed = true;

@@ -12,9 +12,9 @@
 #include "host/qorv_spdevice.h"
 #include "runner/alarms/alarm_book.h"
 #include "runner/alarms/health_alarms.h"
-#include "runner/plugin_access/device_cells.h"
 #include "runner/lines/device_recorder.h"
 #include "runner/lines/link_watch.h"
+#include "runner/plugin_access/device_cells.h"
 #include "runner/site/site.h"
 
 namespace runner {

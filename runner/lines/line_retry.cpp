@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runner/plugin_access/serial_settings.h"
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/poller.h"
 #include "runner/lines/poller_line.h"
 #include "runner/lines/serial_port.h"
+#include "runner/plugin_access/serial_settings.h"
 
 namespace runner {
 namespace {
@@ -37,6 +37,10 @@ void Poller::OpenLines() {
   }
 }
 
+std::string Poller::PortTrouble(std::size_t port) const {
+  return port < lines_.size() ? lines_[port]->down_why : std::string();
+}
+
 std::string Poller::DeviceNames(const Line& line) const {
   std::string names;
   for (const DeviceSlot* slot : line.devices)
@@ -51,6 +55,7 @@ void Poller::TryOpen(Line& line, Steady::time_point now) {
     return;
   }
   line.port = std::move(port);
+  line.down_why.clear();
   line.backoff = options_.retry_first;
   line.turns.Reset();
   if (round_open_) line.turns.MarkAllDue();
@@ -68,6 +73,7 @@ void Poller::LineLost(Line& line, std::string why, Steady::time_point now) {
   line.lost.clear();
   line.retry_at = now + line.backoff;
   line.backoff = std::min(line.backoff * 2, options_.retry_most);
+  line.down_why = why;
   if (line.down_reported) return;
   line.down_reported = true;
   events_.Add("port " + site_.ports[line.index].name + ": " + why +

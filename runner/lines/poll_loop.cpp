@@ -9,13 +9,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runner/plugin_access/serial_settings.h"
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/poller.h"
 #include "runner/lines/poller_line.h"
 #include "runner/lines/serial_port.h"
+#include "runner/plugin_access/serial_settings.h"
 
 namespace runner {
 namespace {

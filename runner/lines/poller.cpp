@@ -98,6 +98,7 @@ void Poller::CreateDevice(const DeviceSettings& settings) {
   if (refused) {
     events_.Add("device " + settings.name + " (data id " + std::to_string(settings.data_id) +
                 "): configuration refused, device skipped: " + *refused);
+    skipped_.emplace_back(settings.name, "configuration refused: " + *refused);
     return;
   }
   slot->active_cells = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));

@@ -26,6 +26,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runner/history/history_store.h"
@@ -112,6 +113,11 @@ class Poller {
   // The path a line is opened from (a simulated port's pseudo-terminal).
   std::string PortPath(std::size_t port) const;
   bool PortOnline(std::size_t port) const;
+  // Why the line is down ("" while it is up or was never tried).
+  std::string PortTrouble(std::size_t port) const;
+  // Devices left out because the plug-in refused their configuration, with
+  // its reason.
+  const std::vector<std::pair<std::string, std::string>>& skipped() const { return skipped_; }
 
  private:
   struct Line;
@@ -153,6 +159,7 @@ class Poller {
   std::unique_ptr<qorv::PluginLibrary> plugin_;
   std::shared_ptr<class DeviceController> controller_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;
+  std::vector<std::pair<std::string, std::string>> skipped_;
   std::vector<std::unique_ptr<Line>> lines_;
 
   int wake_[2] = {-1, -1};

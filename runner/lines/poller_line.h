@@ -29,6 +29,7 @@ struct Poller::Line {
   std::chrono::steady_clock::time_point retry_at{};
   std::chrono::milliseconds backoff{0};
   bool down_reported = false;
+  std::string down_why;           // why it last went down, while it is down
   std::string lost;               // set by a failed write, handled after the call
   std::uint64_t stray_bytes = 0;  // bytes heard while nobody held the line
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +13,7 @@
 #include "runner/plugin_access/plugin_library.h"
 #include "runner/replay/replayer.h"
 #include "runner/replay/scenario.h"
+#include "support/command_line.h"
 
 #ifndef HALVEX_REPLAY_DEFAULT_PLUGIN
 #define HALVEX_REPLAY_DEFAULT_PLUGIN ""
@@ -130,7 +132,7 @@ int RunReplay(int argc, char** argv) {
   CLI::App app;
   ReplayOptions options;
   AddReplayOptions(app, options);
-  CLI11_PARSE(app, argc, argv);
+  if (const std::optional<int> status = support::ParseCommandLine(app, argc, argv)) return *status;
   return RunReplay(options, std::cout, std::cerr);
 }
 

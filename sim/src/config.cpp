@@ -24,6 +24,8 @@ const KeySet kProfileKeys = {
 const KeySet kFaultSettingKeys = {"noise_max_bytes",    "split_max_chunks", "split_gap_ms",
                                   "trailing_max_bytes", "delay_ms",         "silence_s"};
 const KeySet kBusKeys = {"seed", "pace"};
+constexpr const char* kEventTypes[] = {"cell_drop", "cell_drift", "current_step",
+                                       "temperature_rise", "silence"};
 const KeySet kEventKeys = {"type",  "at_s", "for_s",   "ramp_s",      "cell",
                            "volts", "amps", "celsius", "mv_per_hour", "recover_s"};
 
@@ -383,6 +385,16 @@ void AddEventText(BusConfig& config, const std::string& text) {
     added = true;
   }
   if (!added) throw ConfigError("event.address", "no monitor has that address");
+}
+
+std::vector<std::string> SettingsWords() {
+  std::vector<std::string> words;
+  for (const KeySet* keys : {&kProfileKeys, &kBusKeys, &kEventKeys})
+    words.insert(words.end(), keys->begin(), keys->end());
+  for (const std::string& key : FaultKeys()) words.push_back(key);
+  for (const char* type : kEventTypes) words.push_back(type);
+  for (const char* key : {"monitors", "rate", "count"}) words.push_back(key);
+  return words;
 }
 
 Json::Value ParseJsonText(const std::string& text, const std::string& where) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include <CLI/CLI.hpp>
@@ -22,6 +23,7 @@
 #include "sim/port_server.h"
 #include "sim/pty_link.h"
 #include "support/bounded_file.h"
+#include "support/command_line.h"
 
 namespace {
 
@@ -84,9 +86,9 @@ void DefineOptions(CLI::App& app, Options& o) {
   app.add_option(
          "-p,--profile", o.profile,
          "Monitor keys as key=value,...: cells, cell_type (12|6), cell_volts (V or v1/v2/...), "
-         "drift_volts, drift_period_s, noise_volts, group_scale (0.1|0.01), group_volts, "
-         "current_amps, "
-         "current_encoding (plain|sensor), temperature_c, spare_reading")
+         "drift_volts, drift_period_s, noise_volts, noise_sigma_mv, group_scale (0.1|0.01), "
+         "group_volts, current_amps, current_encoding (plain|sensor), temperature_c, "
+         "spare_reading")
       ->group("Monitor");
   app.add_option("-m,--monitor", o.monitors,
                  "Add a monitor from monitor and fault keys, address= included "
@@ -98,9 +100,9 @@ void DefineOptions(CLI::App& app, Options& o) {
       ->check(CLI::ExistingFile);
   app.add_option(
          "-e,--event", o.events,
-         "Scripted event: type,key=value,... with type cell_drop (cell, volts), current_step "
-         "(amps), "
-         "temperature_rise (celsius), silence; at_s, for_s, ramp_s; address= picks one monitor")
+         "Scripted event: type,key=value,... with type cell_drop (cell, volts), cell_drift "
+         "(cell, mv_per_hour), current_step (amps), temperature_rise (celsius), silence; at_s, "
+         "for_s, ramp_s, recover_s; address= picks one monitor")
       ->group("Monitor");
   for (size_t i = 0; i < std::size(kFaultOptions); ++i) {
     const std::string key = kFaultOptions[i][0];
@@ -227,7 +229,11 @@ int main(int argc, char** argv) {
       "Addresses are wire bytes: a device configured with address N sends N + 0x80 (mod 256)."};
   Options options;
   DefineOptions(app, options);
-  CLI11_PARSE(app, argc, argv);
+  std::string words;
+  for (const std::string& word : sim::SettingsWords()) words += (words.empty() ? "" : ", ") + word;
+  app.footer("Every key and event type a settings file (--config) may hold: " + words +
+             ". Format: sim/README.md.");
+  if (const std::optional<int> status = support::ParseCommandLine(app, argc, argv)) return *status;
   try {
     return Serve(BuildConfig(options, app), options);
   } catch (const sim::ConfigError& e) {

@@ -7,6 +7,7 @@
 
 #include "fault_fixture.h"
 #include "runner/view/output_split.h"
+#include "sim/config.h"
 #include "tests/support/test_folder.h"
 
 namespace runner {
@@ -25,7 +26,10 @@ TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
     int status;  // 0 here: any failure
     std::string message;
   } cases[] = {
-      {"--rounds -1", 0, "must be a whole number from 0 to 4294967295, got -1"},
+      {"--rounds -1", 2, "must be a whole number from 0 to 4294967295, got -1"},
+      {"--no-such-option", 2, "--no-such-option"},
+      {"histroy", 2, "unknown command or site file 'histroy'; did you mean 'history'?"},
+      {"sacn", 2, "did you mean 'scan'?"},
       {"site.json demo", 1, "give a site file or demo, not both"},
       {"--json history --data-id 1", 1, "--json applies to running a site, not to history"},
       {"missing.json", 1, "missing.json: (file): cannot be read: No such file or directory"},
@@ -54,6 +58,46 @@ TEST(CommandLineFaultTest, WhatWouldBeIgnoredIsRefusedWithAShortMessage) {
     const std::string out = faults::ReadText(dir + "/stdout");
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << "options before or after demo";
   }
+}
+
+// The statuses of docs/exit-status.md that the other tests here leave out,
+// one program at a time: help, usage errors, and a run in which a device
+// completed no round.
+TEST(ExitStatusTest, EveryProgramEndsWithTheStatusItDocuments) {
+  halvex::testing::TestFolder folder;
+  const std::string dir = folder.path();
+  faults::WriteText(dir + "/gone.json", R"({"poll_period_s": 0.1, "reply_timeout_ms": 50,
+      "ports": [{"name": "p", "path": ")" + dir +
+                                            R"(/no-such-tty"}],
+      "devices": [{"name": "A", "data_id": 1, "address": 1, "port": "p"},
+                  {"name": "B", "data_id": 2, "address": 2, "port": "p"}]})");
+  const std::string host = QORV_HOST_PATH, sim = HALVEX_SIM_PATH, night = QORV_NIGHT_RUN_PATH;
+  const struct {
+    std::string command;
+    int status;
+    std::string message;  // in standard error; "" for none
+  } cases[] = {
+      {host + " --help", 0, ""},
+      {sim + " --help", 0, ""},
+      {night + " --help", 0, ""},
+      {sim + " --no-such-option", 2, "--no-such-option"},
+      {night + " --no-such-option", 2, "unknown option --no-such-option"},
+      {host + " replay x.scn --no-such-option", 2, "--no-such-option"},
+      {host + " gone.json --rounds 3 --plugin " + HALVEX_PLUGIN_PATH, 4,
+       "no round completed: A: its line is down: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const faults::ProgramRun run = Shell(dir, c.command);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (!c.message.empty()) {
+      EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+  }
+  ASSERT_EQ(Shell(dir, sim + " --help").status, 0);
+  const std::string help = faults::ReadText(dir + "/stdout");
+  for (const std::string& word : sim::SettingsWords())
+    EXPECT_NE(help.find(word), std::string::npos) << "halvex-sim --help names " << word;
 }
 
 TEST(SimulatorLinkFaultTest, AKilledSimulatorsLinkIsTakenOverAndALiveOnesIsNot) {

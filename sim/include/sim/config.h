@@ -39,6 +39,7 @@
 // error is a ConfigError whose message starts with the key's dotted path.
 
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
@@ -73,5 +74,9 @@ void AddEventText(BusConfig& config, const std::string& text);
 
 // Reads JSON text; throws ConfigError naming `where` on a syntax error.
 Json::Value ParseJsonText(const std::string& text, const std::string& where);
+
+// Every key a settings file may hold, at any level (monitor, faults, event,
+// bus), and every event type: what `halvex-sim --help` must name.
+std::vector<std::string> SettingsWords();
 
 }  // namespace sim
