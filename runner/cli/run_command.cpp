@@ -78,8 +78,8 @@ class RoundPrinter {
 // was lost.
 int ReportStore(const std::optional<StoreState>& store) {
   if (!store) return 0;
-  std::cerr << "qorv-host: history: " << store->stored << " rows stored, " << store->lost
-            << " lost";
+  std::cerr << "qorv-host: history: " << store->stored << " records and " << store->alarms_stored
+            << " alarm events stored, " << store->lost << " lost";
   if (!store->last_error.empty()) std::cerr << "; last error: " << store->last_error;
   std::cerr << "\n";
   return store->lost > 0 ? kExitRowsLost : 0;

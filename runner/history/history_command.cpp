@@ -229,8 +229,8 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
     }
     if (!HoldsDataId(*store, *o.data_id, err)) return 1;
     device = store->Device(*o.data_id);
-  } catch (const HistoryError& e) {
-    err << "qorv-host history: " << e.what() << "\n";
+  } catch (const HistoryError& e) {  // a damaged page: every store error names the file
+    err << "qorv-host history: " << o.db << ": " << e.what() << "\n";
     return 1;
   }
   std::ofstream file;

@@ -47,6 +47,14 @@ constexpr const char* kCreateIndexesSql =
     "CREATE INDEX IF NOT EXISTS history_by_id_utc ON history(data_id, utc);"
     "CREATE INDEX IF NOT EXISTS alarms_by_id_utc ON alarms(data_id, utc);";
 
+// "QRHV": marks a SQLite file as a history database of this host, beside its
+// layout in user_version.
+constexpr std::int64_t kHistoryApplicationId = 0x51524856;
+
+std::string MarkSql() {
+  return "PRAGMA application_id = " + std::to_string(kHistoryApplicationId) + ";";
+}
+
 // The columns the first layout (user_version 0) is known by.
 const std::vector<std::string> kFirstHistoryColumns = {"id", "time", "data_id", "reason", "record"};
 
@@ -149,6 +157,7 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path) {
                        SQLITE_READONLY);
   sqlite3_busy_timeout(db, 2000);
   try {
+    store->RefuseForeign();  // before WAL mode, which would change the file
     store->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
     store->PrepareLayout(true);
   } catch (const HistoryError& e) {
@@ -227,6 +236,40 @@ std::vector<std::string> HistoryStore::Columns(const char* table) {
   return names;
 }
 
+// Ours: marked with our application id, or (written before the mark) with
+// no id and no table but ours. Anything else belongs to another program and
+// is left exactly as it is.
+std::int64_t HistoryStore::ApplicationId() {
+  Statement id(db_, "PRAGMA application_id");
+  id.Step();
+  return id.Int(0);
+}
+
+void HistoryStore::RefuseForeign() {
+  const std::int64_t app = ApplicationId();
+  if (app == kHistoryApplicationId) return;
+  if (app != 0) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08llX",
+                  static_cast<unsigned long long>(app) & 0xFFFFFFFFull);
+    throw HistoryError(std::string("not a history database: it belongs to another program"
+                                   " (application id ") +
+                       hex + "); left unchanged");
+  }
+  Statement tables(db_,
+                   "SELECT name FROM sqlite_master WHERE type = 'table'"
+                   " AND name NOT LIKE 'sqlite_%' ORDER BY name");
+  std::string foreign;
+  while (tables.Step()) {
+    const std::string name = tables.Text(0);
+    if (name != "history" && name != "alarms" && name != "devices")
+      foreign += (foreign.empty() ? "" : ", ") + name;
+  }
+  if (!foreign.empty())
+    throw HistoryError("not a history database: it holds another program's tables (" + foreign +
+                       "); left unchanged");
+}
+
 void HistoryStore::PrepareLayout(bool may_create) {
   const int version = UserVersion();
   if (version > kHistorySchemaVersion)
@@ -247,7 +290,7 @@ void HistoryStore::PrepareLayout(bool may_create) {
   } else if (history.empty() && alarms.empty()) {
     if (!may_create) throw HistoryError("not a history database: it has no history table");
     Exec("BEGIN IMMEDIATE;" + CreateHistorySql() + kCreateAlarmsSql + kCreateDevicesSql +
-         kCreateIndexesSql + "PRAGMA user_version = 2; COMMIT;");
+         kCreateIndexesSql + "PRAGMA user_version = 2;" + MarkSql() + "COMMIT;");
     return;
   } else {
     for (const std::string& name : kFirstHistoryColumns)
@@ -265,6 +308,8 @@ void HistoryStore::PrepareLayout(bool may_create) {
     Exec(kCreateDevicesSql);
     have_devices_ = true;
   }
+  if (may_create && ApplicationId() != kHistoryApplicationId)
+    Exec(MarkSql());  // a database of ours from before the mark
 }
 
 // First layout to version 2: the instant of each stored local time is
@@ -303,7 +348,8 @@ void HistoryStore::Migrate() {
     }
     Exec(std::string("DROP INDEX IF EXISTS history_by_id_time;"
                      "DROP INDEX IF EXISTS alarms_by_id_time;") +
-         kCreateDevicesSql + kCreateIndexesSql + "PRAGMA user_version = 2; COMMIT;");
+         kCreateDevicesSql + kCreateIndexesSql + "PRAGMA user_version = 2;" + MarkSql() +
+         "COMMIT;");
   } catch (...) {
     Rollback();
     throw;

@@ -154,6 +154,9 @@ class HistoryStore {
   // Creates, checks or migrates the layout (creating or migrating only
   // when `may_create`); throws when the layout cannot be read.
   void PrepareLayout(bool may_create);
+  // Throws for a database that another program keeps.
+  void RefuseForeign();
+  std::int64_t ApplicationId();
   void Migrate();
   void NoteFileIdentity();
 

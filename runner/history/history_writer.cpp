@@ -91,9 +91,10 @@ void HistoryWriter::Loop() {
       // Rows are refused at the back, never dropped from the front, so the
       // batch is still the queue's head.
       queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(count));
-      state_.stored += static_cast<std::uint64_t>(
-          std::count_if(batch.begin(), batch.end(),
-                        [](const HistoryJob& j) { return j.kind != HistoryJob::Kind::kDevice; }));
+      for (const HistoryJob& j : batch) {
+        state_.stored += j.kind == HistoryJob::Kind::kRow ? 1 : 0;
+        state_.alarms_stored += j.kind == HistoryJob::Kind::kAlarm ? 1 : 0;
+      }
       state_.failing = false;
       if (!note.empty()) state_.last_error = note;
       retry = options_.retry_first;
@@ -124,6 +125,7 @@ bool HistoryWriter::WriteBatch(const std::vector<HistoryJob>& batch, std::string
       fresh->SetBusyTimeout(static_cast<int>(options_.busy_wait.count()));
       std::lock_guard<std::mutex> lock(store_mutex_);
       store_ = std::move(fresh);
+      devices_owed_ = true;
     }
   } catch (const HistoryError& e) {
     error = e.what();
@@ -131,6 +133,8 @@ bool HistoryWriter::WriteBatch(const std::vector<HistoryJob>& batch, std::string
   }
   try {
     store_->Begin();
+    if (devices_owed_)
+      for (const auto& [id, info] : devices_) store_->PutDevice(info);
     for (const HistoryJob& job : batch) {
       switch (job.kind) {
         case HistoryJob::Kind::kRow: store_->AddRow(job.at, job.reason, job.raw); break;
@@ -141,6 +145,9 @@ bool HistoryWriter::WriteBatch(const std::vector<HistoryJob>& batch, std::string
       }
     }
     store_->Commit();
+    devices_owed_ = false;
+    for (const HistoryJob& job : batch)
+      if (job.kind == HistoryJob::Kind::kDevice) devices_[job.info.data_id] = job.info;
     return true;
   } catch (const HistoryError& e) {
     store_->Rollback();

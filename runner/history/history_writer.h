@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,11 +27,12 @@
 namespace runner {
 
 struct StoreState {
-  std::size_t pending = 0;   // rows and alarms waiting to be committed
-  std::uint64_t stored = 0;  // rows and alarms committed since the host started
-  std::uint64_t lost = 0;    // refused by a full queue or unwritten at stop
-  bool failing = false;      // the last attempt to write failed
-  std::string last_error;    // the newest failure, kept after recovery
+  std::size_t pending = 0;          // rows and alarms waiting to be committed
+  std::uint64_t stored = 0;         // history rows (records) committed since the host started
+  std::uint64_t alarms_stored = 0;  // alarm events committed since then
+  std::uint64_t lost = 0;           // refused by a full queue or unwritten at stop
+  bool failing = false;             // the last attempt to write failed
+  std::string last_error;           // the newest failure, kept after recovery
 };
 
 // One thing to write: a history row, an alarm, or a device's description.
@@ -95,6 +97,11 @@ class HistoryWriter {
   bool stopped_ = false;
   std::chrono::steady_clock::time_point flush_until_{};
   StoreState state_;
+  // Every device's description written so far, by data id: a database made
+  // anew under the host (the old one deleted) gets them all again, or its
+  // history would number the cells wrongly.
+  std::map<unsigned, DeviceInfo> devices_;  // the writer thread's own
+  bool devices_owed_ = false;               // the store was opened anew since
   std::thread thread_;
 };
 

@@ -99,6 +99,7 @@ Json::Value Store(const StoreState& st) {
   Json::Value out(Json::objectValue);
   out["pending"] = static_cast<Json::UInt64>(st.pending);
   out["stored"] = static_cast<Json::UInt64>(st.stored);
+  out["alarms_stored"] = static_cast<Json::UInt64>(st.alarms_stored);
   out["lost"] = static_cast<Json::UInt64>(st.lost);
   out["failing"] = st.failing;
   out["last_error"] = st.last_error.empty() ? Json::Value() : Json::Value(st.last_error);

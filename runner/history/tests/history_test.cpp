@@ -1,4 +1,6 @@
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -346,6 +348,69 @@ TEST_F(HistoryStoreTest, ADatabaseThatCannotBeOpenedIsToldWithTheSystemsReason) 
   EXPECT_FALSE(OpenHistoryToRead(path_ + "/h.db", through_file));
   EXPECT_NE(through_file.str().find("/h.db: cannot be opened: Not a directory"), std::string::npos)
       << through_file.str();
+}
+
+// Another program's database is refused and left byte for byte as it was;
+// an empty file, or one of ours from before the mark, is ours.
+TEST_F(HistoryStoreTest, AnotherProgramsDatabaseIsRefusedAndLeftUnchanged) {
+  const auto bytes = [&] {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const struct {
+    const char* name;
+    const char* sql;
+    const char* problem;
+  } cases[] = {
+      {"a notes table", "CREATE TABLE notes(x); INSERT INTO notes VALUES(1)",
+       "another program's tables (notes)"},
+      {"our names beside another", "CREATE TABLE history(x); CREATE TABLE jobs(y)",
+       "another program's tables (jobs)"},
+      {"another program's mark", "PRAGMA application_id = 7; CREATE TABLE history(x)",
+       "application id 0x00000007"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path_ + suffix).c_str());
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string before = bytes();
+    try {
+      HistoryStore::Open(path_);
+      ADD_FAILURE() << "opened";
+    } catch (const HistoryError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(path_ + ": not a history database: ", 0), 0u)
+          << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.problem), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(bytes(), before) << "not a byte changed";
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path_ + suffix).c_str());
+  std::ofstream(path_).close();  // an empty file becomes ours
+  EXPECT_NO_THROW(HistoryStore::Open(path_));
+}
+
+// A damaged page deep in the file: the message names the file.
+TEST_F(HistoryStoreTest, ADamagedDatabaseIsNamedInTheMessage) {
+  {
+    auto store = HistoryStore::Open(path_);
+    const ptime t0 = time_from_string("2026-12-08 10:00:00");
+    store->Begin();
+    for (int k = 0; k < 400; ++k)
+      store->AddRow(InstantOfLocal(t0 + boost::posix_time::minutes(k)), "interval",
+                    EncodeRecord(Record(1, 13.0f, t0)));
+    store->Commit();
+  }
+  {
+    std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(8 * 4096);
+    file << std::string(4096 * 4, '\x5A');
+  }
+  std::ostringstream out, err;
+  EXPECT_EQ(RunHistory({path_, 1, "", "", "", false}, out, err), 1);
+  EXPECT_EQ(err.str().rfind("qorv-host history: " + path_ + ": ", 0), 0u) << err.str();
 }
 
 }  // namespace

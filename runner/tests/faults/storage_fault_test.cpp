@@ -153,7 +153,8 @@ TEST_F(StorageFaultTest, ALockHeldTwentySecondsNeitherStallsPollingNorLosesARow)
   EXPECT_EQ(EventsWith("alarm raised"), 2u);
   EXPECT_EQ(EventsWith("alarm cleared"), 2u);
   EXPECT_EQ(alarms, 4u) << "every alarm raised or cleared under the lock is stored";
-  EXPECT_EQ(rows.size() + alarms, state.stored);
+  EXPECT_EQ(rows.size(), state.stored);
+  EXPECT_EQ(alarms, state.alarms_stored) << "records and alarm events counted apart";
   // A row every host minute, without a gap: the lock cost no interval.
   std::int64_t previous = -1;
   for (const HistoryRow& row : rows) {
@@ -224,7 +225,9 @@ TEST_F(StorageFaultTest, StoppingOnAFullDiskTakesAFewSecondsAndExitsWithRowsLost
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(status, kExitRowsLost) << err;
   EXPECT_LT(took, 2 * 1.0 + 2.5 + 3.0) << "two 1 s rounds and the final flush, with a margin";
-  EXPECT_NE(err.find("history: 0 rows stored, 4 lost; last error: "), std::string::npos) << err;
+  EXPECT_NE(err.find("history: 0 records and 0 alarm events stored, 4 lost; last error: "),
+            std::string::npos)
+      << err;
 }
 
 TEST_F(StorageFaultTest, ADatabaseThatCanOnlyBeReadIsRefusedAtStart) {
@@ -254,6 +257,9 @@ TEST_F(StorageFaultTest, ADatabaseDeletedMidRunIsReportedAndWritingGoesOnInANewF
   EXPECT_EQ(EventsWith("deleted or replaced while open"), 1u) << "logged once";
   auto fresh = HistoryStore::OpenReadOnly(Db());
   EXPECT_EQ(fresh->CountRows(1, {}), 3u) << "the rounds after the deletion are in the new file";
+  const std::optional<DeviceInfo> device = fresh->Device(1);
+  ASSERT_TRUE(device.has_value()) << "the device is described again, or its cells go unnumbered";
+  EXPECT_EQ(device->name, "A");
 }
 
 // Runs `body` as a user who cannot write the folder: "nobody" when the
