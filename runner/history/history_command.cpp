@@ -129,6 +129,42 @@ std::string AlarmTable(const AlarmRow& a) {
          Num(static_cast<double>(a.change.limit));
 }
 
+// Where an export goes: a temporary file beside the target, renamed over it
+// once whole, so a failed export leaves no partial file under the target's
+// name. A target that is no regular file (/dev/full, a FIFO) is written
+// directly.
+struct ExportTarget {
+  std::string name;     // as the person gave it
+  std::string written;  // what is opened
+};
+
+ExportTarget ExportTargetFor(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return {name, name};
+  return {name, name + ".part-" + std::to_string(::getpid())};
+}
+
+void Abandon(std::ofstream& file, const ExportTarget& target) {
+  file.close();
+  if (target.written != target.name) std::remove(target.written.c_str());
+}
+
+// "" once the export stands under its name; otherwise why not.
+std::string Finish(std::ofstream& file, const ExportTarget& target) {
+  file.flush();
+  const bool written = file.good();
+  const int write_errno = errno;
+  file.close();
+  std::string why;
+  if (!written || file.fail())
+    why = std::string("cannot write: ") + std::strerror(write_errno ? write_errno : EIO);
+  else if (target.written != target.name &&
+           std::rename(target.written.c_str(), target.name.c_str()) != 0)
+    why = std::string("cannot be put in place: ") + std::strerror(errno);
+  if (!why.empty() && target.written != target.name) std::remove(target.written.c_str());
+  return why;
+}
+
 }  // namespace
 
 bool ReadHistoryRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
@@ -235,10 +271,12 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   }
   std::ofstream file;
   std::ostream* sink = &out;
+  ExportTarget target;
   if (!o.csv.empty() && o.csv != "-") {
-    file.open(o.csv);
+    target = ExportTargetFor(o.csv);
+    file.open(target.written);
     if (!file) {
-      err << "qorv-host history: " << o.csv << ": cannot write\n";
+      err << "qorv-host history: " << o.csv << ": cannot write: " << std::strerror(errno) << "\n";
       return 1;
     }
     sink = &file;
@@ -271,9 +309,19 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
     }
   } catch (const HistoryError& e) {  // a file damaged past its first pages
     err << "qorv-host history: " << o.db << ": " << e.what() << "\n";
+    if (file.is_open()) Abandon(file, target);
     return 1;
   }
   if (progress && count >= kProgressEvery) err << "\n";
+  if (file.is_open()) {
+    if (const std::string why = Finish(file, target); !why.empty()) {
+      err << "qorv-host history: " << o.csv << ": " << why << "; nothing exported\n";
+      return 1;
+    }
+  } else if (csv && !(out << std::flush)) {
+    err << "qorv-host history: standard output: cannot write the export\n";
+    return 1;
+  }
   if (sink != &out || !csv)
     err << rows << (o.alarms ? " alarm events" : " rows") << " for data id " << *o.data_id << "\n";
   return 0;

@@ -1,4 +1,10 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -411,6 +417,38 @@ TEST_F(HistoryStoreTest, ADamagedDatabaseIsNamedInTheMessage) {
   std::ostringstream out, err;
   EXPECT_EQ(RunHistory({path_, 1, "", "", "", false}, out, err), 1);
   EXPECT_EQ(err.str().rfind("qorv-host history: " + path_ + ": ", 0), 0u) << err.str();
+}
+
+// An export that cannot be written in full fails with status 1 and leaves
+// no partial file under the target's name.
+TEST_F(HistoryStoreTest, AnExportThatCannotBeWrittenFailsAndLeavesNothingBehind) {
+  {
+    auto store = HistoryStore::Open(path_);
+    const ptime t0 = time_from_string("2026-12-08 10:00:00");
+    for (int k = 0; k < 50; ++k)
+      store->AddRow(InstantOfLocal(t0 + boost::posix_time::minutes(k)), "interval",
+                    EncodeRecord(Record(1, 13.0f, t0)));
+  }
+  std::ostringstream out, err;
+  EXPECT_EQ(RunHistory({path_, 1, "", "", "/dev/full", false}, out, err), 1);
+  EXPECT_NE(err.str().find("/dev/full: cannot write: No space left on device"), std::string::npos)
+      << err.str();
+
+  // A file size limit makes the disk "full" after 1 KiB of a regular file.
+  const std::string csv = folder_ / "export.csv";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1024, 1024};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::ostringstream o, e;
+    ::_exit(RunHistory({path_, 1, "", "", csv, false}, o, e));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.path()))
+    EXPECT_EQ(entry.path().string().find("export.csv"), std::string::npos) << entry.path();
 }
 
 }  // namespace
