@@ -158,7 +158,12 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path) {
   sqlite3_busy_timeout(db, 2000);
   try {
     store->RefuseForeign();  // before WAL mode, which would change the file
-    store->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    // The log is folded into the database every 100 pages (400 KiB) and cut
+    // back after: at SQLite's default of 1000 pages it could outgrow a small
+    // controller's whole filesystem and never be folded at all.
+    store->Exec(
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=100;"
+        " PRAGMA journal_size_limit=65536;");
     store->PrepareLayout(true);
   } catch (const HistoryError& e) {
     throw HistoryError(path + ": " + e.what(), e.code());
@@ -377,6 +382,11 @@ void HistoryStore::Rollback() noexcept {
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 void HistoryStore::SetBusyTimeout(int ms) { sqlite3_busy_timeout(db_, ms); }
+
+bool HistoryStore::FoldLog() {
+  return sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) ==
+         SQLITE_OK;
+}
 
 void HistoryStore::AddRow(const HostInstant& at, const std::string& reason,
                           const std::vector<unsigned char>& raw) {

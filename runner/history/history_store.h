@@ -126,6 +126,9 @@ class HistoryStore {
   void Rollback() noexcept;
   // How long a write waits for another connection's lock.
   void SetBusyTimeout(int ms);
+  // Folds the write-ahead log into the database and cuts it to nothing,
+  // giving its space back; false when that cannot be done now.
+  bool FoldLog();
   // False once the path names another file, or none: the database was
   // deleted or replaced while open.
   bool PathStillNamesFile() const;

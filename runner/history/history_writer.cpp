@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include <sqlite3.h>
+
 namespace runner {
 namespace {
 
@@ -152,6 +154,9 @@ bool HistoryWriter::WriteBatch(const std::vector<HistoryJob>& batch, std::string
   } catch (const HistoryError& e) {
     store_->Rollback();
     error = path_ + ": " + e.what();
+    // A full disk: the log gives its space back once folded, so that space
+    // freed by anyone is enough for the next try.
+    if (e.code() == SQLITE_FULL) store_->FoldLog();
     return false;
   }
 }

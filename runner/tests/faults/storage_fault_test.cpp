@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -205,6 +206,43 @@ TEST_F(StorageFaultTest, AFullDiskKeepsRowsPendingThenStoresThemAndCountsWhatDid
   EXPECT_EQ(EventsWith("history: writing again"), 1u);
   EXPECT_NE(RenderView(host.View(), ViewStyle{80, 0, false, 0, "t"}).find("2 lost"),
             std::string::npos);
+}
+
+// A real filesystem of 1 MiB, as on a small controller: the write-ahead log
+// must be folded into the database long before SQLite's default of 4 MiB, or
+// it fills the disk and, after space is freed, fills it again.
+TEST_F(StorageFaultTest, OnASmallFilesystemFreeingSpaceIsEnoughToGoOnStoring) {
+  const std::string mnt = dir_ + "/small";
+  ::mkdir(mnt.c_str(), 0755);
+  if (::geteuid() != 0 ||
+      std::system(("mount -t tmpfs -o size=1m tmpfs '" + mnt + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "mounting a 1 MiB tmpfs needs root";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { std::system(("umount '" + at + "'").c_str()); }
+  } unmount{mnt};
+  const std::string filler = mnt + "/filler";
+  std::ofstream(filler) << std::string(900 * 1024, 'x');
+  const boost::posix_time::ptime t0 = boost::posix_time::time_from_string("2026-12-08 10:00:00");
+  auto store = HistoryStore::Open(mnt + "/h.db");
+  std::vector<unsigned char> raw(152, 0x55);
+  const auto add = [&](int k) {
+    store->Begin();
+    store->AddRow(InstantOfLocal(t0 + boost::posix_time::minutes(k)), "interval", raw);
+    store->Commit();
+  };
+  int k = 0;
+  try {
+    for (; k < 5000; ++k) add(k);
+    FAIL() << "the disk never filled";
+  } catch (const HistoryError& e) {
+    store->Rollback();
+    EXPECT_EQ(e.code(), SQLITE_FULL) << e.what();
+  }
+  std::remove(filler.c_str());
+  store->FoldLog();
+  for (int more = 0; more < 600; ++more) ASSERT_NO_THROW(add(++k)) << "row " << more;
+  EXPECT_EQ(store->CountRows(0x55555555, {}), static_cast<std::size_t>(k));
 }
 
 TEST_F(StorageFaultTest, StoppingOnAFullDiskTakesAFewSecondsAndExitsWithRowsLost) {
