@@ -87,7 +87,7 @@ std::vector<AlarmChange> AlarmBook::Check(const std::string& name, const std::st
   }
   for (AlarmKind kind : {AlarmKind::kLow, AlarmKind::kHigh}) {
     if (!Breaches(*limit, kind, value)) continue;
-    active_[name] = {name, text, point, kind, value, LimitOf(*limit, kind)};
+    active_[name] = {name, text, point, kind, value, LimitOf(*limit, kind), {}};
     change(kind, true);
     break;
   }

@@ -43,6 +43,7 @@ struct ActiveAlarm {
   AlarmKind kind = AlarmKind::kLow;
   float value = 0.0f;  // latest value seen
   float limit = 0.0f;
+  std::string since;  // when it was raised, as the host states instants; "" unknown
 };
 
 // Text order with runs of digits compared as numbers.

@@ -44,7 +44,7 @@ void HealthAlarms::Measure(const Key& key, const HealthLevels& levels, double si
     return;
   }
   if (magnitude <= static_cast<double>(*level)) return;
-  active_[key] = {name, text, point, kind, value, *level};
+  active_[key] = {name, text, point, kind, value, *level, {}};
   raises.push_back({name, text, point, kind, true, value, *level});
 }
 

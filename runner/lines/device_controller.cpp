@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "runner/history/battery_record.h"
+#include "runner/time/time_text.h"
 
 namespace runner {
 namespace {
@@ -139,12 +140,18 @@ void DeviceController::CheckThreshold(QorvVDevice& device, const std::string& na
   }
 }
 
-void DeviceController::Announce(const DeviceSlot& slot, const AlarmChange& change) {
+void DeviceController::Announce(DeviceSlot& slot, const AlarmChange& change) {
   events_.Add(DescribeAlarm(slot.settings.name, change));
+  const HostInstant now = clock_.Now();
+  const std::string key = AlarmKey(change.name, change.point);
+  if (change.raised)
+    slot.alarm_since[key] = FormatInstant(now.utc, now.utc_offset_s);
+  else
+    slot.alarm_since.erase(key);
   if (history_ == nullptr) return;
   HistoryJob job;
   job.kind = HistoryJob::Kind::kAlarm;
-  job.at = clock_.Now();
+  job.at = now;
   job.data_id = slot.settings.data_id;
   job.device = slot.settings.name;
   job.change = change;

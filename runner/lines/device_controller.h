@@ -58,7 +58,7 @@ class DeviceController : public QorvController {
   std::size_t TakePublished();
 
  private:
-  void Announce(const DeviceSlot& slot, const AlarmChange& change);
+  void Announce(DeviceSlot& slot, const AlarmChange& change);
   void CheckHealth(DeviceSlot& slot);
 
   const HostClock& clock_;

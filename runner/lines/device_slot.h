@@ -3,6 +3,7 @@
 // sits on its line, and what the host keeps about it between rounds.
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,6 +20,12 @@
 
 namespace runner {
 
+// An active alarm told apart from the others of its device: a health alarm
+// has one value name for every cell, so the point goes with it.
+inline std::string AlarmKey(const std::string& name, int point) {
+  return name + "#" + std::to_string(point);
+}
+
 struct DeviceSlot {
   DeviceSettings settings;
   std::shared_ptr<QorvSPDevice> device;
@@ -33,6 +40,7 @@ struct DeviceSlot {
   AlarmBook alarms;
   HealthAlarms health_alarms;
   bool alarm_changed = false;                        // an alarm moved in the round under way
+  std::map<std::string, std::string> alarm_since;    // AlarmKey -> when it was raised
   std::optional<bool> data_fresh;                    // at the last round report, once it had data
   std::optional<std::vector<unsigned char>> latest;  // last record published
   boost::posix_time::ptime latest_at;                // host time it was published

@@ -94,6 +94,10 @@ DeviceView Observe(const DeviceSlot& slot, const std::string& port, bool online,
   view.link = slot.link.counters();
   view.alarms = slot.alarms.Active();
   for (ActiveAlarm& a : slot.health_alarms.Active()) view.alarms.push_back(std::move(a));
+  for (ActiveAlarm& a : view.alarms)
+    if (auto since = slot.alarm_since.find(AlarmKey(a.name, a.point));
+        since != slot.alarm_since.end())
+      a.since = since->second;
   view.cell_limit = slot.alarms.limits().Find(CellValueName(0));
   if (slot.latest && !slot.latest_at.is_special())
     view.age_s = (now - slot.latest_at).total_seconds();

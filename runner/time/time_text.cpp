@@ -20,6 +20,18 @@ std::string FormatTime(boost::posix_time::ptime time) {
   return text;
 }
 
+std::string FormatInstant(std::int64_t utc, int utc_offset_s) {
+  const boost::posix_time::ptime local =
+      boost::posix_time::from_time_t(0) + boost::posix_time::seconds(utc + utc_offset_s);
+  std::string text = FormatTime(local);
+  text[10] = 'T';
+  const int minutes = (utc_offset_s < 0 ? -utc_offset_s : utc_offset_s) / 60;
+  char offset[16];
+  std::snprintf(offset, sizeof offset, "%c%02d:%02d", utc_offset_s < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
+  return text + offset;
+}
+
 std::optional<boost::posix_time::ptime> ParseTime(const std::string& text) {
   // Every digit where the form has one, every separator where it has one.
   static const std::string kForm = "dddd-dd-dd dd:dd:dd";

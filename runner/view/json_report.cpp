@@ -1,5 +1,7 @@
 #include "runner/view/json_report.h"
 
+#include <cmath>
+
 #include <json/writer.h>
 
 #include "runner/time/time_text.h"
@@ -7,15 +9,26 @@
 namespace runner {
 namespace {
 
-Json::Value Number(const std::optional<float>& v) {
-  return v ? Json::Value(static_cast<double>(*v)) : Json::Value();
+// Values at the resolution they have, without the noise of their single
+// precision: 13.28, not 13.279999; a deviation of -25.0, not -25.0003.
+double Rounded(double v, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return std::round(v * scale) / scale;
+}
+constexpr int kVoltDecimals = 3;       // readings in whole millivolts
+constexpr int kMeanVoltDecimals = 4;   // the mean, to 0.1 mV
+constexpr int kMillivoltDecimals = 1;  // deviations, σ and spread, to 0.1 mV
+constexpr int kCentDecimals = 2;       // current and temperature in hundredths
+
+Json::Value Number(const std::optional<float>& v, int decimals) {
+  return v ? Json::Value(Rounded(static_cast<double>(*v), decimals)) : Json::Value();
 }
 
 Json::Value Extreme(const std::optional<CellExtreme>& e) {
   if (!e) return Json::Value();
   Json::Value out(Json::objectValue);
   out["cell"] = e->number;
-  out["volts"] = static_cast<double>(e->volts);
+  out["volts"] = Rounded(static_cast<double>(e->volts), kVoltDecimals);
   return out;
 }
 
@@ -39,8 +52,9 @@ Json::Value Alarms(const std::vector<ActiveAlarm>& alarms) {
     item["text"] = a.text;
     item["point"] = a.point;
     item["kind"] = AlarmKindName(a.kind);
-    item["value"] = static_cast<double>(a.value);
-    item["limit"] = static_cast<double>(a.limit);
+    item["value"] = Rounded(static_cast<double>(a.value), kVoltDecimals);
+    item["limit"] = Rounded(static_cast<double>(a.limit), kVoltDecimals);
+    item["since"] = a.since.empty() ? Json::Value() : Json::Value(a.since);
     out.append(item);
   }
   return out;
@@ -52,19 +66,19 @@ Json::Value Health(const DeviceView& d) {
   const StringHealth& h = *d.health;
   Json::Value out(Json::objectValue);
   out["cells"] = h.cells;
-  out["mean"] = h.mean_v;
-  out["sigma_mv"] = h.sigma_mv;
-  out["spread_mv"] = h.spread_mv;
+  out["mean"] = Rounded(h.mean_v, kMeanVoltDecimals);
+  out["sigma_mv"] = Rounded(h.sigma_mv, kMillivoltDecimals);
+  out["spread_mv"] = Rounded(h.spread_mv, kMillivoltDecimals);
   Json::Value worst(Json::objectValue);
   worst["cell"] = h.Worst().number;
-  worst["deviation_mv"] = h.Worst().deviation_mv;
+  worst["deviation_mv"] = Rounded(h.Worst().deviation_mv, kMillivoltDecimals);
   out["worst"] = worst;
   Json::Value deviations(Json::arrayValue);
   deviations.resize(static_cast<Json::ArrayIndex>(d.cells.size()));
   for (const CellDeviation& c : h.deviations) {
     const int k = c.number - d.first_cell_number;
     if (k >= 0 && k < static_cast<int>(d.cells.size()))
-      deviations[static_cast<Json::ArrayIndex>(k)] = c.deviation_mv;
+      deviations[static_cast<Json::ArrayIndex>(k)] = Rounded(c.deviation_mv, kMillivoltDecimals);
   }
   out["deviations_mv"] = deviations;
   return out;
@@ -81,14 +95,14 @@ Json::Value Device(const DeviceView& d) {
   out["age_s"] = d.age_s ? Json::Value(static_cast<Json::Int64>(*d.age_s)) : Json::Value();
   out["first_cell"] = d.first_cell_number;
   Json::Value cells(Json::arrayValue);
-  for (const std::optional<float>& c : d.cells) cells.append(Number(c));
+  for (const std::optional<float>& c : d.cells) cells.append(Number(c, kVoltDecimals));
   out["cells"] = cells;
-  out["group_voltage"] = Number(d.group_voltage);
-  out["group_current"] = Number(d.group_current);
-  out["temperature"] = Number(d.temperature);
+  out["group_voltage"] = Number(d.group_voltage, kVoltDecimals);
+  out["group_current"] = Number(d.group_current, kCentDecimals);
+  out["temperature"] = Number(d.temperature, kCentDecimals);
   out["min"] = Extreme(d.min_cell);
   out["max"] = Extreme(d.max_cell);
-  out["spread"] = Number(d.Spread());
+  out["spread"] = Number(d.Spread(), kVoltDecimals);
   out["health"] = Health(d);
   out["link"] = Link(d.link);
   out["alarms"] = Alarms(d.alarms);
@@ -125,7 +139,7 @@ Json::Value RoundJson(const SiteView& view, const std::vector<std::string>& even
 std::string OneLine(const Json::Value& value) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";
-  builder["precision"] = 6;  // the devices' values are single precision
+  builder["precision"] = 10;  // values come rounded to their resolution
   builder["emitUTF8"] = true;
   return Json::writeString(builder, value);
 }

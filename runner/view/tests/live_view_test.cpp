@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include "runner/time/time_text.h"
 #include "runner/view/json_report.h"
 
 namespace runner {
@@ -39,7 +40,7 @@ SiteView TwoCellView(DataState state) {
   d.age_s = 0;
   d.link.rounds = 12;
   d.link.resends = 2;
-  d.alarms = {{"battery_1_value", "第32节电池", 2, AlarmKind::kLow, 11.6f, 12.0f}};
+  d.alarms = {{"battery_1_value", "第32节电池", 2, AlarmKind::kLow, 11.6f, 12.0f, {}}};
   view.devices.push_back(d);
   view.events = {"2026-12-08 10:00:02 alarm raised: string-B 第32节电池 ..."};
   return view;
@@ -107,8 +108,13 @@ TEST(LiveViewTest, TwoThirtyCellStringsWithTheirHealthFitEightyByTwentyFourWithA
     d.health = ComputeHealth(readings);
     view.devices.push_back(d);
   }
-  view.devices[0].alarms = {{"deviation_mv", "第18节电池 \u2212116 mV from the mean (σ 22 mV)", 18,
-                             AlarmKind::kWarning, -116.0f, 80.0f}};
+  view.devices[0].alarms = {{"deviation_mv",
+                             "第18节电池 \u2212116 mV from the mean (σ 22 mV)",
+                             18,
+                             AlarmKind::kWarning,
+                             -116.0f,
+                             80.0f,
+                             {}}};
   const std::vector<std::string> lines = VisibleLines(RenderView(view, {80, 24, true, 0, ""}));
   EXPECT_LT(lines.size(), 25u);
   std::string all;
@@ -160,6 +166,23 @@ TEST(JsonReportTest, OneParsableLinePerRoundWithNullsForMissingValues) {
   const Json::Value deviations = RoundJson(view, {})["devices"][0]["health"]["deviations_mv"];
   ASSERT_EQ(deviations.size(), 2u) << "one per cell shown";
   EXPECT_TRUE(deviations[0].isNull()) << "none for a cell without a reading";
+}
+
+// Readings in whole millivolts, whose single-precision sums and differences
+// carry noise: the line shows each value at its own resolution, and an
+// alarm with the instant it was raised.
+TEST(JsonReportTest, ValuesAtTheirResolutionAndAlarmsWithTheirInstant) {
+  SiteView view = TwoCellView(DataState::kFresh);
+  view.devices[0].cells = {13.28f, 13.255f};
+  view.devices[0].first_cell_number = 31;
+  view.devices[0].health = ComputeHealth({{31, 13.28f}, {32, 13.255f}, {33, 13.311f}});
+  view.devices[0].alarms[0].since = FormatInstant(1796767389, 3600);
+  const std::string line = OneLine(RoundJson(view, {}));
+  for (const char* expected : {"\"cells\":[13.28,13.255]", "\"mean\":13.282", "\"sigma_mv\":22.9",
+                               "\"spread_mv\":56.0", "\"deviations_mv\":[-2.0,-27.0]",
+                               "\"limit\":12.0,", "\"since\":\"2026-12-08T23:03:09+01:00\""})
+    EXPECT_NE(line.find(expected), std::string::npos) << expected << " in " << line;
+  EXPECT_EQ(FormatInstant(1796767389, -16200), "2026-12-08T17:33:09-04:30");
 }
 
 }  // namespace
