@@ -105,8 +105,10 @@ CLI::App* AddHistoryCommand(CLI::App& app, HistoryCommand& h) {
       ->excludes(db);
   h.data_id_option = history->add_option(
       "--data-id", h.data_id, "the device's data id; without it, what the database holds");
-  history->add_option("--from", h.options.from, "first time, YYYY-MM-DD[ HH:MM:SS]");
-  history->add_option("--to", h.options.to, "last time, YYYY-MM-DD[ HH:MM:SS]");
+  history->add_option("--from", h.options.from,
+                      "first time: YYYY-MM-DD[ HH:MM[:SS]] (local), ISO 8601 with an offset, "
+                      "or back from now (-30m, -2h, -7d)");
+  history->add_option("--to", h.options.to, "last time, in the same forms");
   auto* csv =
       history->add_option("--csv", h.options.csv, "export CSV to this file ('-': standard output)");
   auto* alarms =

@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <tuple>
 
+#include <boost/date_time/posix_time/conversion.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "runner/alarms/string_health.h"
@@ -63,9 +65,11 @@ std::string RowCsvHeader(const CellSpan& span) {
   // Columns keep the database's names, cell_1 for the device's cell 0, so
   // that scripts read every device's export alike.
   for (int k = 0; k < span.count; ++k) header += ",cell_" + std::to_string(k + 1);
+  // The instant comes last, so that scripts reading columns by position
+  // before it read them as they did.
   return header +
          ",group_voltage,group_current,temperature,mean,sigma_mv,spread_mv,worst_cell,"
-         "worst_deviation_mv";
+         "worst_deviation_mv,utc";
 }
 
 // Empty fields when no cell has a reading. The worst cell is numbered as
@@ -83,7 +87,8 @@ std::string RowCsv(const HistoryRow& row, const CellSpan& span) {
     line += "," + Num(static_cast<double>(row.record.cells[static_cast<std::size_t>(k)]));
   return line + "," + Num(static_cast<double>(row.record.group_voltage)) + "," +
          Num(static_cast<double>(row.record.group_current)) + "," +
-         Num(static_cast<double>(row.record.temperature)) + HealthCsv(HealthOf(row, span));
+         Num(static_cast<double>(row.record.temperature)) + HealthCsv(HealthOf(row, span)) + "," +
+         FormatInstant(row.utc, row.utc_offset_s);
 }
 
 std::string RowTable(const HistoryRow& row, const CellSpan& span) {
@@ -114,7 +119,8 @@ std::string AlarmCsv(const AlarmRow& a) {
   return a.time + "," + std::to_string(a.data_id) + "," + CsvText(a.device) + "," + a.change.name +
          "," + CsvText(a.change.text) + "," + std::to_string(a.change.point) + "," +
          AlarmKindName(a.change.kind) + "," + (a.change.raised ? "raised" : "cleared") + "," +
-         Num(static_cast<double>(a.change.value)) + "," + Num(static_cast<double>(a.change.limit));
+         Num(static_cast<double>(a.change.value)) + "," + Num(static_cast<double>(a.change.limit)) +
+         "," + FormatInstant(a.utc, a.utc_offset_s);
 }
 
 std::string AlarmTable(const AlarmRow& a) {
@@ -127,6 +133,59 @@ std::string AlarmTable(const AlarmRow& a) {
          a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) + ") " +
          AlarmKindName(a.change.kind) + " " + Num(static_cast<double>(a.change.value)) + " limit " +
          Num(static_cast<double>(a.change.limit));
+}
+
+// One end of a range as a person types it: a local time, or an instant.
+struct TimeEnd {
+  std::optional<boost::posix_time::ptime> local;
+  std::optional<std::int64_t> utc;
+};
+
+// "-30m", "-2h", "-7d": back from `now`.
+std::optional<std::int64_t> BackFromNow(const std::string& text, std::int64_t now) {
+  if (text.size() < 3 || text.size() > 8 || text[0] != '-') return std::nullopt;
+  const std::string digits = text.substr(1, text.size() - 2);
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const std::int64_t unit = text.back() == 'm'   ? 60
+                            : text.back() == 'h' ? 3600
+                            : text.back() == 'd' ? 86400
+                                                 : 0;
+  if (unit == 0) return std::nullopt;
+  return now - std::stoll(digits) * unit;
+}
+
+// "2026-12-08T22:00:00+01:00", "2026-12-08T21:00Z": the instant it names.
+std::optional<std::int64_t> InstantWithOffset(const std::string& text) {
+  std::string local = text, offset;
+  if (!local.empty() && local.back() == 'Z') {
+    local.pop_back();
+    offset = "+00:00";
+  } else if (local.size() > 6 &&
+             (local[local.size() - 6] == '+' || local[local.size() - 6] == '-')) {
+    offset = local.substr(local.size() - 6);
+    local.resize(local.size() - 6);
+  } else {
+    return std::nullopt;
+  }
+  if (local.size() == 16) local += ":00";
+  const std::optional<boost::posix_time::ptime> at = ParseTime(local);
+  if (!at || local.size() != 19 || offset[3] != ':' ||
+      offset.find_first_not_of("0123456789", 1) != 3)
+    return std::nullopt;
+  const int hours = std::stoi(offset.substr(1, 2)), minutes = std::stoi(offset.substr(4, 2));
+  if (hours > 14 || minutes > 59) return std::nullopt;
+  const std::int64_t seconds = (*at - boost::posix_time::from_time_t(0)).total_seconds() -
+                               (offset[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+  return seconds;
+}
+
+std::optional<TimeEnd> ParseTimeEnd(const std::string& text, std::int64_t now) {
+  if (const auto back = BackFromNow(text, now)) return TimeEnd{std::nullopt, back};
+  if (const auto instant = InstantWithOffset(text)) return TimeEnd{std::nullopt, instant};
+  const bool minutes_only = text.size() == 16 && (text[10] == ' ' || text[10] == 'T');
+  if (const auto local = ParseTime(minutes_only ? text + ":00" : text))
+    return TimeEnd{local, std::nullopt};
+  return std::nullopt;
 }
 
 // Where an export goes: a temporary file beside the target, renamed over it
@@ -168,20 +227,29 @@ std::string Finish(std::ofstream& file, const ExportTarget& target) {
 }  // namespace
 
 bool ReadHistoryRange(const HistoryOptions& o, TimeRange& range, std::ostream& err) {
-  for (auto [option, text, end] :
-       {std::tuple{"--from", &o.from, &range.from}, std::tuple{"--to", &o.to, &range.to}}) {
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  for (auto [option, text, local, instant] :
+       {std::tuple{"--from", &o.from, &range.from, &range.from_utc},
+        std::tuple{"--to", &o.to, &range.to, &range.to_utc}}) {
     if (text->empty()) continue;
-    *end = ParseTime(*text);
-    if (!*end) {
+    const std::optional<TimeEnd> end = ParseTimeEnd(*text, now);
+    if (!end) {
       err << "qorv-host history: " << option << ": \"" << *text
-          << "\" is not a time; expected YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\"\n";
+          << "\" is not a time; expected YYYY-MM-DD, \"YYYY-MM-DD HH:MM[:SS]\", ISO 8601 with an"
+             " offset (2026-12-08T22:00:00+01:00, ...Z) or a time back from now (-30m, -2h, -7d)\n";
       return false;
     }
+    *local = end->local;
+    *instant = end->utc;
   }
   // A date alone as --to covers its day, also when --from starts inside it.
   if (range.to && o.to.size() == 10)
     *range.to += boost::posix_time::hours(24) - boost::posix_time::seconds(1);
-  if (range.from && range.to && *range.to < *range.from) {
+  const auto utc_of = [](const std::optional<boost::posix_time::ptime>& local,
+                         const std::optional<std::int64_t>& utc,
+                         bool later) { return utc ? *utc : InstantOfLocal(*local, later).utc; };
+  if ((range.from || range.from_utc) && (range.to || range.to_utc) &&
+      utc_of(range.to, range.to_utc, true) < utc_of(range.from, range.from_utc, false)) {
     err << "qorv-host history: --to lies before --from\n";
     return false;
   }
@@ -291,7 +359,7 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
   std::size_t rows = 0;
   try {
     if (o.alarms) {
-      if (csv) *sink << "time,data_id,device,name,text,point,kind,event,value,limit\n";
+      if (csv) *sink << "time,data_id,device,name,text,point,kind,event,value,limit,utc\n";
       rows = store->ForEachAlarm(*o.data_id, range, [&](const AlarmRow& a) {
         *sink << (csv ? AlarmCsv(a) : AlarmTable(a)) << "\n";
         tick();

@@ -108,15 +108,21 @@ class Statement {
 // "AND utc >= ?2 AND utc <= ?3" for the ends that are set, bound from 2 on.
 std::string RangeSql(const TimeRange& range) {
   std::string sql;
-  if (range.from) sql += " AND utc >= ?2";
-  if (range.to) sql += " AND utc <= ?3";
+  if (range.from || range.from_utc) sql += " AND utc >= ?2";
+  if (range.to || range.to_utc) sql += " AND utc <= ?3";
   return sql;
 }
 
 void BindRange(Statement& s, unsigned data_id, const TimeRange& range) {
   s.Bind(1, static_cast<std::int64_t>(data_id));
-  if (range.from) s.Bind(2, InstantOfLocal(*range.from, false).utc);
-  if (range.to) s.Bind(3, InstantOfLocal(*range.to, true).utc);
+  if (range.from_utc)
+    s.Bind(2, *range.from_utc);
+  else if (range.from)
+    s.Bind(2, InstantOfLocal(*range.from, false).utc);
+  if (range.to_utc)
+    s.Bind(3, *range.to_utc);
+  else if (range.to)
+    s.Bind(3, InstantOfLocal(*range.to, true).utc);
 }
 
 // `path` for a file: URI, with the characters a URI gives meaning escaped.

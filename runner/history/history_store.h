@@ -98,6 +98,10 @@ struct DataIdContents {
 struct TimeRange {
   std::optional<boost::posix_time::ptime> from;
   std::optional<boost::posix_time::ptime> to;
+  // Ends given as instants (a time with its offset, or relative to now), in
+  // seconds since 1970 UTC; they stand in for the local ends.
+  std::optional<std::int64_t> from_utc;
+  std::optional<std::int64_t> to_utc;
 };
 
 class HistoryStore {

@@ -19,6 +19,7 @@
 #include "runner/history/history_command.h"
 #include "runner/history/history_store.h"
 #include "runner/history/save_policy.h"
+#include "runner/time/time_text.h"
 #include "tests/support/test_folder.h"
 
 namespace runner {
@@ -150,10 +151,23 @@ TEST_F(HistoryStoreTest, RangesAreInclusiveAndDateOnlyEndsCoverTheDay) {
       {"one day by dates", "2026-12-08", "2026-12-08", 3},
       {"from a time on", "2026-12-08 12:00:00", "", 3},
       {"up to a time, inclusive", "", "2026-12-08 00:00:00", 2},
+      {"to the minute", "2026-12-08 12:00", "2026-12-08 23:59", 1},
+      {"an instant with its offset", "@12:00+01:00", "", 3},
+      {"the same instant in UTC", "@12:00Z", "", 3},
+      {"back from now, far", "-100000d", "", 5},
+      {"up to long ago", "", "-100000d", 0},
+  };
+  // The instant of the 12:00 row, written with an offset: whatever zone the
+  // test runs in, it names that row.
+  const std::int64_t noon = InstantOfLocal(time_from_string("2026-12-08 12:00:00")).utc;
+  const auto instant = [&](const std::string& text) {
+    if (text.rfind("@12:00", 0) != 0) return text;
+    return text == "@12:00Z" ? FormatInstant(noon, 0).substr(0, 19) + "Z"
+                             : FormatInstant(noon, 3600);
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    HistoryOptions options{path_, 1, c.from, c.to, "-", false};
+    HistoryOptions options{path_, 1, instant(c.from), instant(c.to), "-", false};
     std::ostringstream out, err;
     ASSERT_EQ(RunHistory(options, out, err), 0) << err.str();
     const std::string csv = out.str();
@@ -187,8 +201,9 @@ TEST_F(HistoryStoreTest, CsvCarriesEveryCellAndTheAlarmLogItsTexts) {
   ASSERT_EQ(RunHistory(options, alarms, err), 0);
   EXPECT_EQ(
       alarms.str(),
-      "time,data_id,device,name,text,point,kind,event,value,limit\n"
-      "2026-12-08 10:00:00,2,string-B,battery_17_value,第48节电池,18,low,raised,11.500,12.000\n");
+      "time,data_id,device,name,text,point,kind,event,value,limit,utc\n"
+      "2026-12-08 10:00:00,2,string-B,battery_17_value,第48节电池,18,low,raised,11.500,12.000," +
+          FormatInstant(InstantOfLocal(t0).utc, InstantOfLocal(t0).utc_offset_s) + "\n");
 }
 
 TEST_F(HistoryStoreTest, CsvAndTableShowTheCellsTheDeviceHasByTheirNumbersInTheString) {
@@ -230,7 +245,11 @@ TEST_F(HistoryStoreTest, DatesAreReadStrictlyAndNameTheOption) {
     const char* message;
   };
   const Case cases[] = {
-      {"", "2026-12-8", 2, "--to: \"2026-12-8\" is not a time; expected YYYY-MM-DD or"},
+      {"", "2026-12-8", 2, "--to: \"2026-12-8\" is not a time; expected YYYY-MM-DD,"},
+      {"-2x", "", 2, "--from: \"-2x\" is not a time"},
+      {"2026-12-08T22:00:00+25:00", "", 2, "is not a time"},
+      {"2026-12-08T22:00+0100", "", 2, "is not a time"},
+      {"2026-12-09", "2026-12-08T00:00:00Z", 2, "--to lies before --from"},
       {"2026-12-08 9:00:00", "", 2, "--from: \"2026-12-08 9:00:00\" is not a time"},
       {"+2026-12-08", "", 2, "--from: \"+2026-12-08\" is not a time"},
       {"2026-02-30", "", 2, "--from: \"2026-02-30\" is not a time"},
