@@ -82,6 +82,9 @@ void AddLimitPair(PlotPanel& panel, const std::optional<float>& level_mv, LimitL
   panel.limits.push_back({name, -*level_mv, level});
 }
 
+// The health panel reaches this far beyond its widest limit.
+constexpr double kLimitMargin = 1.5;
+
 // Each cell's deviation from the mean row by row, as the health the
 // history shows computes it; the cells that went farthest from the mean are
 // drawn, farthest first.
@@ -122,10 +125,23 @@ PlotPanel HealthPanel(const std::vector<HistoryRow>& rows, const CellNumbering& 
       series.points.push_back({rows[i].utc, deviation[k][i]});
     panel.series.push_back(std::move(series));
   }
+  // The spread (highest - lowest) of each row, as a line of its own.
+  PlotSeries spread{"spread", SeriesRole::kMain, {}, 0};
+  for (const HistoryRow& row : rows) {
+    const std::optional<StringHealth> health =
+        HealthOfCells(row.record.cells.data(), cells.count, cells.first);
+    spread.points.push_back({row.utc, health ? health->spread_mv : NAN});
+  }
+  panel.series.push_back(std::move(spread));
   if (limits.deviation) {
     AddLimitPair(panel, limits.deviation->warning_mv, LimitLevel::kWarning, "warning");
     AddLimitPair(panel, limits.deviation->critical_mv, LimitLevel::kCritical, "critical");
   }
+  // Scaled to the limits, not to the worst cell: one weak block far beyond
+  // them would flatten every other line. What lies beyond is marked.
+  double widest = 0;
+  for (const LimitLine& l : panel.limits) widest = std::max(widest, std::fabs(l.value));
+  if (widest > 0) panel.scale = std::make_pair(-kLimitMargin * widest, kLimitMargin * widest);
   if (panel.limits.empty()) panel.note = limits.missing;
   return panel;
 }

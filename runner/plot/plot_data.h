@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runner/alarms/health_limits.h"
@@ -56,6 +57,9 @@ struct PlotPanel {
   // one (e.g. "other cells").
   std::string context_name;
   std::string note;  // plain text under the legend, its lines split by '\n'
+  // A fixed value range (low, high) instead of one fitted to the data:
+  // values beyond it are clipped and marked at the edge.
+  std::optional<std::pair<double, double>> scale;
 };
 
 struct AlarmMark {

@@ -88,6 +88,9 @@ struct ValueAxis {
 };
 
 ValueAxis ValueAxisOf(const PlotPanel& panel) {
+  if (panel.scale)
+    return {panel.scale->first, panel.scale->second,
+            NiceStep(panel.scale->second - panel.scale->first, 5)};
   double lo = INFINITY, hi = -INFINITY;
   for (const PlotSeries& s : panel.series)
     for (const PlotPoint& p : s.points) {
@@ -214,6 +217,27 @@ void DrawSeries(cairo_t* cr, const PlotSeries& s, Style style, const Box& box, c
     cairo_line_to(cr, points[i].first, points[i].second);
   if (points.size() == 1) cairo_rel_line_to(cr, 0.5, 0);  // a lone row still shows
   cairo_stroke(cr);
+}
+
+// Where a series leaves a fixed scale: a small arrowhead at the edge it
+// crosses, once for each stretch beyond it, so a clipped line is never read
+// as one that stopped at the edge.
+void MarkBeyondScale(cairo_t* cr, const PlotSeries& s, Style style, const Box& box,
+                     const TimeAxis& t, const ValueAxis& v) {
+  int beyond_before = 0;  // -1 below, +1 above, 0 inside
+  SetColour(cr, style.colour);
+  for (const PlotPoint& p : s.points) {
+    const int beyond = !std::isfinite(p.value) ? 0 : p.value > v.hi ? 1 : p.value < v.lo ? -1 : 0;
+    if (beyond != 0 && beyond != beyond_before) {
+      const double x = t.X(box, p.utc), y = beyond > 0 ? box.y : box.y + box.h;
+      cairo_move_to(cr, x - 4, y + 7 * beyond);
+      cairo_line_to(cr, x + 4, y + 7 * beyond);
+      cairo_line_to(cr, x, y);
+      cairo_close_path(cr);
+      cairo_fill(cr);
+    }
+    beyond_before = beyond;
+  }
 }
 
 void DrawValueAxis(cairo_t* cr, const Box& box, const ValueAxis& v) {
@@ -383,8 +407,10 @@ void Draw(cairo_t* cr, const PlotData& data, ImageSize size) {
     cairo_save(cr);
     cairo_rectangle(cr, box.x, box.y, box.w, box.h);
     cairo_clip(cr);
-    for (const PlotSeries& s : panel.series)
+    for (const PlotSeries& s : panel.series) {
       DrawSeries(cr, s, StyleOf(s.role, i, s.pick), box, t, v);
+      if (panel.scale) MarkBeyondScale(cr, s, StyleOf(s.role, i, s.pick), box, t, v);
+    }
     for (const LimitLine& l : panel.limits) DrawLimit(cr, l, box, v);
     cairo_restore(cr);
     SetColour(cr, kInk);

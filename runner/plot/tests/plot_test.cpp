@@ -13,6 +13,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <gtest/gtest.h>
 
+#include "runner/alarms/string_health.h"
 #include "runner/history/battery_record.h"
 #include "runner/plot/label_rows.h"
 #include "runner/plot/plot_command.h"
@@ -184,7 +185,15 @@ TEST_F(PlotTest, ModelHoldsEveryCellAndTheStringCurrentAndTemperatureOverTheRang
   std::vector<std::string> worst;
   for (const PlotSeries& s : health.series) worst.push_back(s.name);
   EXPECT_EQ(worst, (std::vector<std::string>{"cell 36 (\u22121077 mV)", "cell 51 (+602 mV)",
-                                             "cell 54 (+69 mV)"}));
+                                             "cell 54 (+69 mV)", "spread"}));
+  const BatteryRecord row6 = RecordAt(6);  // the range starts at row 2
+  EXPECT_DOUBLE_EQ(health.series[3].points[4].value,
+                   HealthOfCells(row6.cells.data(), kCells, kFirstCell)->spread_mv)
+      << "the spread, a line of its own";
+  // Scaled to the limits with a margin, not to cell 36's -1077 mV, which
+  // is marked at the edge instead.
+  ASSERT_TRUE(health.scale.has_value());
+  EXPECT_EQ(*health.scale, std::make_pair(-225.0, 225.0));
   EXPECT_NEAR(health.series[0].points[2].value, (12.1 - 13.17675) * 1000, 0.1);
   std::vector<double> limits;
   for (const LimitLine& l : health.limits) limits.push_back(l.value);
@@ -212,9 +221,9 @@ TEST_F(PlotTest, WritesAnSvgWithOnePathASeriesAndAPngOfTheImageSize) {
   std::ostringstream err;
   ASSERT_EQ(RunHistoryPlot(Range(), svg_path, err), 0) << err.str();
   EXPECT_NE(err.str().find("plotted 7 rows and 4 alarm events of data id 7"), std::string::npos);
-  EXPECT_EQ(SeriesPathsIn(ReadAll(svg_path), 6), kCells + kWorstCellsShown + 3)
-      << "one path of 7 points for each cell, the worst cells' deviations, the string, the "
-         "current and the temperature";
+  EXPECT_EQ(SeriesPathsIn(ReadAll(svg_path), 6), kCells + kWorstCellsShown + 4)
+      << "one path of 7 points for each cell, the worst cells' deviations, the spread, the "
+         "string, the current and the temperature";
 
   const std::string png_path = dir_ + "/night.PNG";
   ASSERT_EQ(RunHistoryPlot(Range(), png_path, err), 0) << err.str();
