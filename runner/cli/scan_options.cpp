@@ -18,7 +18,9 @@ CLI::App* AddScanCommand(CLI::App& app, scan::ScanOptions& o) {
   cmd->add_option("--to", o.to, "last address polled")
       ->capture_default_str()
       ->check(CLI::Range(0u, scan::kLastAddress));
-  cmd->add_option("--tries", o.tries, "polls per address; the answer rate is shown")
+  cmd->add_option("--tries", o.tries,
+                  "polls of an address at most, until it answers; one that answers only a later "
+                  "try is listed")
       ->capture_default_str()
       ->check(CLI::Range(1u, 1000u));
   cmd->add_option("--timeout-ms", o.timeout_ms,
@@ -31,6 +33,8 @@ CLI::App* AddScanCommand(CLI::App& app, scan::ScanOptions& o) {
       ->check(CLI::IsMember({12, 6}));
   cmd->add_flag("--json", o.json, "one JSON object instead of the table");
   cmd->add_option("--site", o.site, "write a site file with one device per monitor found");
+  cmd->add_flag("--force", o.force,
+                "replace an existing --site file; the old one is kept as FILE.bak");
   cmd->add_option("--plugin", o.plugin, "plug-in file, over the built one");
   cmd->footer(
       "Polls addresses 0.." + last +

@@ -3,10 +3,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "battery/wire.h"
+
 namespace runner::recording {
 namespace {
 
-constexpr unsigned char kReplyStart = 0xED;
 constexpr unsigned kChecksumModulus = 254;
 
 }  // namespace
@@ -19,7 +20,7 @@ unsigned char ReplyChecksum(const unsigned char* data, std::size_t len) {
 
 FrameBytes BuildReply(unsigned char address, const std::vector<std::uint16_t>& readings,
                       bool bad_checksum) {
-  FrameBytes frame{kReplyStart, address};
+  FrameBytes frame{halvex::wire::kReplyStart, address};
   for (std::uint16_t r : readings) {
     frame.push_back(static_cast<unsigned char>(r >> 8));
     frame.push_back(static_cast<unsigned char>(r & 0xFF));

@@ -7,12 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "runner/lines/device_slot.h"
 #include "runner/plugin_access/device_cells.h"
 #include "runner/plugin_access/serial_settings.h"
-#include "runner/lines/device_slot.h"
 
 namespace runner::scan {
 namespace {
+
+// Bytes kept of what came back to one request: a few replies' worth.
+constexpr std::size_t kMostBytesHeard = 512;
 
 using Steady = std::chrono::steady_clock;
 
@@ -65,9 +68,10 @@ PollResult AddressProbe::Poll(unsigned address) {
   device->RefreshStatus();
   CheckLine();
   PollResult result;
-  if (AwaitReply(*device) != Outcome::kMovedOn) return result;
-  result.answered = true;
+  if (AwaitReply(*device, &result.heard) != Outcome::kMovedOn) return result;
+  result.heard.clear();
   result.reply_ms = std::chrono::duration<double, std::milli>(Steady::now() - start).count();
+  result.answered = true;
   FinishRound(*device);
   if (controller_->published()) result.reading = ReadString(*device);
   return result;
@@ -76,7 +80,8 @@ PollResult AddressProbe::Poll(unsigned address) {
 // Hands the device what arrives until it sends its next request (it took
 // the reply), stops awaiting one (it refused the reply, or its round is
 // done), or the line is silent for the reply timeout.
-AddressProbe::Outcome AddressProbe::AwaitReply(QorvSPDevice& device) {
+AddressProbe::Outcome AddressProbe::AwaitReply(QorvSPDevice& device,
+                                               std::vector<unsigned char>* heard) {
   const std::size_t requests_before = controller_->requests_sent();
   Steady::time_point silent_at = Steady::now() + reply_timeout_;
   const Steady::time_point give_up_at = silent_at + longest_reply_;
@@ -90,6 +95,8 @@ AddressProbe::Outcome AddressProbe::AwaitReply(QorvSPDevice& device) {
     bytes.clear();
     if (port_.Read(bytes) == SerialPort::ReadStatus::kGone) throw ScanError(port_.error());
     if (bytes.empty()) continue;
+    if (heard != nullptr && heard->size() < kMostBytesHeard)
+      heard->insert(heard->end(), bytes.begin(), bytes.end());
     silent_at = Steady::now() + reply_timeout_;
     const int awaiting = device.process(bytes.data(), static_cast<unsigned>(bytes.size()));
     CheckLine();
@@ -124,8 +131,7 @@ std::optional<StringReading> ReadString(QorvSPDevice& device) {
   try {
     // The device keeps a cell outside its block type's window at 0 V.
     for (int k = 0; k < reading.cells; ++k)
-      if (device.Get_Value(0, CellValueName(k)) != 0.0f)
-        ++reading.cells_in_window;
+      if (device.Get_Value(0, CellValueName(k)) != 0.0f) ++reading.cells_in_window;
     reading.string_volts = device.Get_Value(0, "group_voltage");
   } catch (const std::out_of_range&) {
     return std::nullopt;

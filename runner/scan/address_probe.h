@@ -10,12 +10,13 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include <json/value.h>
 
 #include "host/qorv_spdevice.h"
-#include "runner/plugin_access/plugin_library.h"
 #include "runner/lines/serial_port.h"
+#include "runner/plugin_access/plugin_library.h"
 #include "runner/scan/probe_controller.h"
 
 namespace runner::scan {
@@ -35,6 +36,7 @@ struct StringReading {
 
 struct PollResult {
   bool answered = false;                 // the device took a valid cell reply
+  std::vector<unsigned char> heard;      // what came back to the cell request, when not taken
   double reply_ms = 0.0;                 // from the request to that reply being taken
   std::optional<StringReading> reading;  // set when the round completed
 };
@@ -51,7 +53,7 @@ class AddressProbe {
  private:
   enum class Outcome { kMovedOn, kEnded, kSilent };
 
-  Outcome AwaitReply(QorvSPDevice& device);
+  Outcome AwaitReply(QorvSPDevice& device, std::vector<unsigned char>* heard = nullptr);
   void FinishRound(QorvSPDevice& device);
   void CheckLine() const;
 

@@ -1,18 +1,15 @@
 #include "runner/scan/line_scan.h"
 
+#include "battery/wire.h"
 #include "host/device_contract.h"
-#include "runner/plugin_access/serial_settings.h"
 #include "runner/lines/serial_port.h"
+#include "runner/plugin_access/serial_settings.h"
+#include "runner/scan/heard_replies.h"
 
 namespace runner::scan {
-namespace {
-
-constexpr std::uint8_t kRequestPreamble = 0xFE;
-
-}  // namespace
-
 bool IsPollable(unsigned address) {
-  return static_cast<std::uint8_t>(address + qorv::kBusAddressOffset) != kRequestPreamble;
+  return static_cast<std::uint8_t>(address + qorv::kBusAddressOffset) !=
+         halvex::wire::kRequestPreamble;
 }
 
 ScanReport ScanLine(const qorv::PluginLibrary& plugin, const std::string& port_path,
@@ -38,10 +35,21 @@ ScanReport ScanLine(const qorv::PluginLibrary& plugin, const std::string& port_p
     monitor.address = address;
     monitor.wire_byte =
         plugin_access::BusAddress(*MakeProbeDevice(plugin, {}, address, settings.device_config));
-    monitor.polls = settings.tries;
     double reply_ms_sum = 0.0;
-    for (unsigned t = 0; t < settings.tries; ++t) {
+    monitor.polls = 0;
+    while (monitor.polls < settings.tries && monitor.answers == 0) {
+      ++monitor.polls;
       PollResult result = probe.Poll(address);
+      const HeardReplies heard = SortHeard(result.heard, monitor.wire_byte);
+      for (const auto& [byte, count] : heard.others) {
+        // A byte no configurable address sends is a damaged reply of this one.
+        const unsigned from = static_cast<std::uint8_t>(byte - qorv::kBusAddressOffset);
+        if (from <= kLastAddress)
+          report.heard_late[from] += count;
+        else
+          report.refused[address].push_back("wrong address byte");
+      }
+      for (const std::string& why : heard.refused) report.refused[address].push_back(why);
       if (!result.answered) continue;
       ++monitor.answers;
       reply_ms_sum += result.reply_ms;

@@ -1,7 +1,7 @@
 #pragma once
 // Finding the monitors on a line: every configurable bus address in a range
-// is polled `tries` times, one exchange at a time, each by a device the
-// plug-in makes for that address. An address counts as a monitor only when
+// is polled up to `tries` times, until it answers, one exchange at a time,
+// each by a device the plug-in makes for that address. An address counts as a monitor only when
 // a device took a valid cell reply from it; a noisy line, a wrong address
 // or a damaged frame is refused by the device and finds nothing.
 //
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +34,7 @@ bool IsPollable(unsigned address);
 struct ScanSettings {
   unsigned from = kFirstAddress;
   unsigned to = kLastAddress;
-  unsigned tries = 1;  // polls per address
+  unsigned tries = 3;  // polls of an address at most; the first answer ends them
   // Silence after which an address counts as not answering. 100 ms keeps a
   // scan of all 127 addresses at 19200 bit/s under 13 s.
   std::chrono::milliseconds reply_timeout{100};
@@ -56,6 +57,12 @@ struct ScanReport {
   ScanSettings settings;
   unsigned addresses_polled = 0;
   std::vector<FoundMonitor> found;  // ascending by address
+  // Replies of an address that its device refused, and why: a wiring or
+  // termination fault, or two monitors on one address.
+  std::map<unsigned, std::vector<std::string>> refused;
+  // Replies taken by the address byte they carry while another address was
+  // polled: a monitor slower than the reply timeout.
+  std::map<unsigned, unsigned> heard_late;
   std::chrono::milliseconds took{0};
 };
 

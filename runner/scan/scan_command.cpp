@@ -53,10 +53,15 @@ void CheckOptions(const ScanOptions& o) {
 
 // Refuses a site path that could not be written before the scan takes its
 // time, not after.
-void CheckWritable(const std::string& path) {
+void CheckWritable(const std::string& path, bool force) {
   if (path.empty()) return;
   if (std::filesystem::is_directory(path))
     throw UsageError("--site " + path + ": is a folder, not a file");
+  // A site file an operator edited is not overwritten by accident.
+  if (!force && ::access(path.c_str(), F_OK) == 0)
+    throw UsageError("--site " + path +
+                     ": exists; give --force to replace it (the old one is kept as " + path +
+                     ".bak)");
   const std::size_t slash = path.rfind('/');
   const std::string dir =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -93,6 +98,9 @@ std::string JsonText(const Json::Value& value, const char* indentation) {
 }
 
 void WriteSite(const std::string& path, const Json::Value& site) {
+  if (::access(path.c_str(), F_OK) == 0 && std::rename(path.c_str(), (path + ".bak").c_str()) != 0)
+    throw UsageError("--site " + path + ": cannot keep the old file as " + path +
+                     ".bak: " + std::strerror(errno));
   std::ofstream file(path, std::ios::trunc);
   file << JsonText(site, "  ") << "\n";
   file.close();
@@ -105,7 +113,7 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
 
 int Scan(const ScanOptions& o, std::ostream& out) {
   CheckOptions(o);
-  CheckWritable(o.site);
+  CheckWritable(o.site, o.force);
   SitePort site_port;
   std::unique_ptr<sim::PortServer> server;
   std::string path = o.port;

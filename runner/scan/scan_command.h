@@ -18,10 +18,11 @@ struct ScanOptions {
   std::string port;
   unsigned from = 0;
   unsigned to = 127;
-  unsigned tries = 1;
+  unsigned tries = 3;
   unsigned timeout_ms = 100;
   bool json = false;
   std::string site;            // site file to write; empty: none
+  bool force = false;          // replace an existing site file, keeping it as FILE.bak
   std::string plugin;          // empty: default_plugin
   std::string default_plugin;  // the plug-in built with this tree
   int battery_type = 12;       // block type the devices are configured for: 12 or 6 (volts)

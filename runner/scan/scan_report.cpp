@@ -1,6 +1,9 @@
 #include "runner/scan/scan_report.h"
 
 #include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
 
 namespace runner::scan {
 namespace {
@@ -34,6 +37,35 @@ Json::Value SimBusJson(const Json::Value& sim) {
   return bus;
 }
 
+std::string Joined(const std::vector<std::string>& items) {
+  std::map<std::string, unsigned> counted;
+  for (const std::string& item : items) ++counted[item];
+  std::string text;
+  for (const auto& [item, count] : counted)
+    text += (text.empty() ? "" : ", ") + (count > 1 ? std::to_string(count) + " x " : "") + item;
+  return text;
+}
+
+// What the table cannot show: monitors that answered only a later try,
+// replies refused, replies that came while another address was polled.
+std::string Notes(const ScanReport& report) {
+  std::string text;
+  for (const FoundMonitor& m : report.found)
+    if (m.polls > m.answers)
+      text += "address " + std::to_string(m.address) + ": answered only try " +
+              std::to_string(m.polls) + " of " + std::to_string(report.settings.tries) +
+              ": a weak or noisy line\n";
+  for (const auto& [address, reasons] : report.refused)
+    text += "address " + std::to_string(address) + ": " + std::to_string(reasons.size()) +
+            (reasons.size() == 1 ? " reply" : " replies") + " refused (" + Joined(reasons) +
+            "): wiring, termination or two monitors on one address?\n";
+  for (const auto& [address, count] : report.heard_late)
+    text += "address " + std::to_string(address) + ": " + std::to_string(count) +
+            (count == 1 ? " reply" : " replies") +
+            " heard while another address was polled: slower than --timeout-ms?\n";
+  return text;
+}
+
 }  // namespace
 
 std::string FormatTable(const ScanReport& report) {
@@ -53,7 +85,7 @@ std::string FormatTable(const ScanReport& report) {
                   volts.c_str());
     text += line;
   }
-  return text;
+  return text + Notes(report);
 }
 
 Json::Value ReportJson(const ScanReport& report) {
@@ -80,6 +112,12 @@ Json::Value ReportJson(const ScanReport& report) {
         m.reading ? Json::Value(Rounded(m.reading->string_volts)) : Json::Value();
     root["monitors"].append(entry);
   }
+  root["refused"] = Json::Value(Json::objectValue);
+  for (const auto& [address, reasons] : report.refused)
+    for (const std::string& why : reasons) root["refused"][std::to_string(address)].append(why);
+  root["heard_late"] = Json::Value(Json::objectValue);
+  for (const auto& [address, count] : report.heard_late)
+    root["heard_late"][std::to_string(address)] = count;
   return root;
 }
 

@@ -19,6 +19,7 @@
 
 #include <json/reader.h>
 
+#include "battery/wire.h"
 #include "runner/plugin_access/device_cells.h"
 #include "runner/site/json_fields.h"
 #include "runner/site/peer_sum_cycles.h"
@@ -40,7 +41,6 @@ constexpr const char* kSimulatedPath = "sim";
 // The device's own default when no interval is configured: 28800 s.
 constexpr unsigned kDefaultSaveIntervalMinutes = 480;
 constexpr long kMaxIoControlMinutes = 65535;  // io-control 100 carries 16 bits
-constexpr std::uint8_t kPreambleByte = 0xFE;  // a wire address equal to it reads as preamble
 // A site file is a few kilobytes; anything near this is a wrong file.
 constexpr std::size_t kMaxSiteFileBytes = std::size_t{1} << 20;
 constexpr long kMaxBatteryStart = 9999;
@@ -322,7 +322,7 @@ DeviceSettings ReadDevice(const Json::Value& value, const std::string& where,
   d.name = ReadName(f);
   d.data_id = static_cast<unsigned>(f.Whole("data_id", 1, 0xFFFFFFFFl));
   d.address = static_cast<unsigned>(f.Whole("address", 0, 255));
-  if (d.WireAddress() == kPreambleByte)
+  if (d.WireAddress() == halvex::wire::kRequestPreamble)
     throw FieldError{f.Where("address"), "126 goes on the wire as 0xFE, the request preamble"};
   d.port = FindPort(ports, f.String("port"), f.Where("port"));
   d.config = f.Has("config") ? f.Get("config") : Json::Value(Json::objectValue);
