@@ -120,8 +120,9 @@ int main(int argc, char** argv) {
     });
     host.Stop();
     const auto store = host.Store();
-    std::fprintf(stderr, "%u rounds, %zu rows and alarms stored, %zu lost\n",
+    std::fprintf(stderr, "%u rounds, %zu records and %zu alarm events stored, %zu lost\n",
                  host.rounds_reported(), store ? static_cast<std::size_t>(store->stored) : 0,
+                 store ? static_cast<std::size_t>(store->alarms_stored) : 0,
                  store ? static_cast<std::size_t>(store->lost) : 0);
     return store && store->lost == 0 ? 0 : 1;
   } catch (const std::exception& e) {
