@@ -6,9 +6,9 @@
 
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 
-#include "runner/history/battery_record.h"
 #include "runner/history/history_store.h"
 #include "runner/lines/poller.h"
+#include "runner/round/battery_record.h"
 #include "runner/site/site.h"
 #include "sim/port_server.h"
 

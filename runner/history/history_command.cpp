@@ -16,6 +16,7 @@
 #include <boost/date_time/posix_time/conversion.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include "runner/alarms/alarm_text.h"
 #include "runner/alarms/string_health.h"
 #include "runner/history/history_store.h"
 #include "runner/plugin_access/device_cells.h"
@@ -39,28 +40,12 @@ std::string CsvText(const std::string& text) {
   return quoted + "\"";
 }
 
-// The cells a device has, numbered as in the whole string. A database
-// that does not describe the device gives all the columns.
-struct CellSpan {
-  int count = kHistoryCells;
-  int first = 1;
-};
-
-CellSpan SpanOf(const std::optional<DeviceInfo>& info) {
-  CellSpan span;
-  if (info && info->cell_count >= 1 && info->cell_count <= kHistoryCells) {
-    span.count = info->cell_count;
-    span.first = info->first_cell;
-  }
-  return span;
-}
-
 // The string's health, from the row's cells as the device has them.
-std::optional<StringHealth> HealthOf(const HistoryRow& row, const CellSpan& span) {
+std::optional<StringHealth> HealthOf(const HistoryRow& row, const CellNumbering& span) {
   return HealthOfCells(row.record.cells.data(), span.count, span.first);
 }
 
-std::string RowCsvHeader(const CellSpan& span) {
+std::string RowCsvHeader(const CellNumbering& span) {
   std::string header = "time,data_id,reason";
   // Columns keep the database's names, cell_1 for the device's cell 0, so
   // that scripts read every device's export alike.
@@ -81,7 +66,7 @@ std::string HealthCsv(const std::optional<StringHealth>& h) {
          Num(h->Worst().deviation_mv, "%.1f");
 }
 
-std::string RowCsv(const HistoryRow& row, const CellSpan& span) {
+std::string RowCsv(const HistoryRow& row, const CellNumbering& span) {
   std::string line = row.time + "," + std::to_string(row.data_id) + "," + row.reason;
   for (int k = 0; k < span.count; ++k)
     line += "," + Num(static_cast<double>(row.record.cells[static_cast<std::size_t>(k)]));
@@ -91,7 +76,7 @@ std::string RowCsv(const HistoryRow& row, const CellSpan& span) {
          FormatInstant(row.utc, row.utc_offset_s);
 }
 
-std::string RowTable(const HistoryRow& row, const CellSpan& span) {
+std::string RowTable(const HistoryRow& row, const CellNumbering& span) {
   const auto volts = [&](int k) { return row.record.cells[static_cast<std::size_t>(k)]; };
   int lo = 0, hi = 0;
   for (int k = 1; k < span.count; ++k) {
@@ -124,15 +109,8 @@ std::string AlarmCsv(const AlarmRow& a) {
 }
 
 std::string AlarmTable(const AlarmRow& a) {
-  if (a.change.kind == AlarmKind::kWarning || a.change.kind == AlarmKind::kCritical)
-    return a.time + "  " + (a.change.raised ? "raised " : "cleared") + "  " + a.device + " " +
-           a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) +
-           ") " + AlarmKindName(a.change.kind) + " limit " +
-           Num(static_cast<double>(a.change.limit), "%.0f") + " mV";
   return a.time + "  " + (a.change.raised ? "raised " : "cleared") + "  " + a.device + " " +
-         a.change.text + " (" + a.change.name + ", point " + std::to_string(a.change.point) + ") " +
-         AlarmKindName(a.change.kind) + " " + Num(static_cast<double>(a.change.value)) + " limit " +
-         Num(static_cast<double>(a.change.limit));
+         AlarmText(a.change);
 }
 
 // One end of a range as a person types it: a local time, or an instant.
@@ -365,7 +343,7 @@ int RunHistory(const HistoryOptions& o, std::ostream& out, std::ostream& err) {
         tick();
       });
     } else {
-      const CellSpan span = SpanOf(device);
+      const CellNumbering span = NumberingOf(device);
       *sink << (csv ? RowCsvHeader(span)
                     : "time                 reason    group (V)  current   temp   min cell      "
                       "max cell      σ mV  worst")

@@ -398,6 +398,11 @@ void HistoryStore::AddRow(const HostInstant& at, const std::string& reason,
                           const std::vector<unsigned char>& raw) {
   const std::optional<BatteryRecord> record = DecodeRecord(raw);
   if (!record) throw HistoryError("a record must be 152 bytes");
+  AddRow(at, reason, *record, raw);
+}
+
+void HistoryStore::AddRow(const HostInstant& at, const std::string& reason,
+                          const BatteryRecord& record, const std::vector<unsigned char>& raw) {
   std::string marks;
   for (int i = 0; i < kHistoryCells + 9; ++i) marks += i ? ", ?" : "?";
   Statement s(db_,
@@ -407,12 +412,12 @@ void HistoryStore::AddRow(const HostInstant& at, const std::string& reason,
   s.Bind(i++, FormatTime(at.local));
   s.Bind(i++, at.utc);
   s.Bind(i++, static_cast<std::int64_t>(at.utc_offset_s));
-  s.Bind(i++, static_cast<std::int64_t>(record->data_id));
+  s.Bind(i++, static_cast<std::int64_t>(record.data_id));
   s.Bind(i++, reason);
-  for (int k = 0; k < kHistoryCells; ++k) s.Bind(i++, static_cast<double>(record->cells[k]));
-  s.Bind(i++, static_cast<double>(record->group_voltage));
-  s.Bind(i++, static_cast<double>(record->group_current));
-  s.Bind(i++, static_cast<double>(record->temperature));
+  for (int k = 0; k < kHistoryCells; ++k) s.Bind(i++, static_cast<double>(record.cells[k]));
+  s.Bind(i++, static_cast<double>(record.group_voltage));
+  s.Bind(i++, static_cast<double>(record.group_current));
+  s.Bind(i++, static_cast<double>(record.temperature));
   s.BindBlob(i, raw);
   s.Step();
 }
@@ -554,6 +559,15 @@ std::size_t HistoryStore::CountRows(unsigned data_id, const TimeRange& range) {
   BindRange(s, data_id, range);
   s.Step();
   return static_cast<std::size_t>(s.Int(0));
+}
+
+CellNumbering NumberingOf(const std::optional<DeviceInfo>& device) {
+  CellNumbering cells;
+  if (device && device->cell_count >= 1 && device->cell_count <= kHistoryCells) {
+    cells.count = device->cell_count;
+    cells.first = device->first_cell;
+  }
+  return cells;
 }
 
 }  // namespace runner

@@ -29,7 +29,7 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 
 #include "runner/alarms/alarm_book.h"
-#include "runner/history/battery_record.h"
+#include "runner/round/battery_record.h"
 #include "runner/time/host_clock.h"
 
 struct sqlite3;
@@ -80,6 +80,20 @@ struct DeviceInfo {
   int first_cell = 1;              // number of its cell 0 in the whole string
 };
 
+// The cells of a device as the string numbers them: what the export, the
+// table and the plot of a device's rows all go by.
+struct CellNumbering {
+  int count = kHistoryCells;
+  int first = 1;  // number of the device's cell 0
+
+  // "cell <n>": cell k as the string numbers it.
+  std::string Name(int k) const { return "cell " + std::to_string(CellNumber(first, k)); }
+};
+
+// The cells `device` describes; a database that does not describe the
+// device gives all the columns, numbered from 1.
+CellNumbering NumberingOf(const std::optional<DeviceInfo>& device);
+
 // What the database holds for one data id, for a person choosing what to
 // ask for.
 struct DataIdContents {
@@ -118,6 +132,10 @@ class HistoryStore {
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
 
+  // A row of `record`, whose bytes are `raw`.
+  void AddRow(const HostInstant& at, const std::string& reason, const BatteryRecord& record,
+              const std::vector<unsigned char>& raw);
+  // The same from the bytes alone: for tools and tests that have no round.
   void AddRow(const HostInstant& at, const std::string& reason,
               const std::vector<unsigned char>& raw);
   void AddAlarm(const HostInstant& at, unsigned data_id, const std::string& device,

@@ -139,7 +139,9 @@ bool HistoryWriter::WriteBatch(const std::vector<HistoryJob>& batch, std::string
       for (const auto& [id, info] : devices_) store_->PutDevice(info);
     for (const HistoryJob& job : batch) {
       switch (job.kind) {
-        case HistoryJob::Kind::kRow: store_->AddRow(job.at, job.reason, job.raw); break;
+        case HistoryJob::Kind::kRow:
+          store_->AddRow(job.at, job.reason, job.round->record, job.round->raw);
+          break;
         case HistoryJob::Kind::kAlarm:
           store_->AddAlarm(job.at, job.data_id, job.device, job.change);
           break;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "runner/history/history_store.h"
+#include "runner/round/round_result.h"
 
 namespace runner {
 
@@ -41,11 +42,11 @@ struct HistoryJob {
   Kind kind = Kind::kRow;
   HostInstant at;
   unsigned data_id = 0;
-  std::string reason;              // kRow
-  std::vector<unsigned char> raw;  // kRow
-  std::string device;              // kAlarm
-  AlarmChange change;              // kAlarm
-  DeviceInfo info;                 // kDevice
+  std::string reason;                        // kRow
+  std::shared_ptr<const RoundResult> round;  // kRow
+  std::string device;                        // kAlarm
+  AlarmChange change;                        // kAlarm
+  DeviceInfo info;                           // kDevice
 };
 
 struct HistoryWriterOptions {

@@ -1,36 +1,14 @@
 #include "runner/lines/device_controller.h"
 
 #include <chrono>
-#include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
-#include "runner/history/battery_record.h"
+#include "runner/alarms/alarm_text.h"
+#include "runner/round/battery_record.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
-namespace {
-
-std::string Volts(float v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(v));
-  return text;
-}
-
-}  // namespace
-
-std::string DescribeAlarm(const std::string& device, const AlarmChange& c) {
-  const std::string event = c.raised ? "alarm raised: " : "alarm cleared: ";
-  if (c.kind == AlarmKind::kWarning || c.kind == AlarmKind::kCritical)
-    return event + device + " " + c.text + " (" + c.name + ", point " + std::to_string(c.point) +
-           ") " + AlarmKindName(c.kind) + (c.raised ? " > " : " <= ") +
-           std::to_string(std::lround(c.limit)) + " mV";
-  const bool low = c.kind == AlarmKind::kLow;
-  const std::string relation = c.raised ? (low ? " < " : " > ") : (low ? " >= " : " <= ");
-  return event + device + " " + c.text + " (" + c.name + ", point " + std::to_string(c.point) +
-         ") " + AlarmKindName(c.kind) + " " + Volts(c.value) + relation + Volts(c.limit);
-}
-
 DeviceController::DeviceController(const HostClock& clock, EventLog& events, HistoryWriter* history,
                                    LineWriter write_line)
     : clock_(clock), events_(events), history_(history), write_line_(std::move(write_line)) {}
@@ -81,31 +59,32 @@ float DeviceController::Get_SP_Value(unsigned data_id, const std::string& name) 
   }
 }
 
+// The round's one result: built here, once, and read by the view, the JSON
+// lines and the history writer.
 void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* data, unsigned len,
                               bool) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr || data == nullptr) return;
-  slot->latest.emplace(data, data + len);
-  if (slot->recorder) slot->recorder->Published(*slot->latest);
-  slot->latest_at = clock_.LocalTime();
+  if (slot->recorder) slot->recorder->Published(std::vector<unsigned char>(data, data + len));
   slot->link.RoundPublished(std::chrono::steady_clock::now());
   ++published_;
-  CheckHealth(*slot);
+  std::shared_ptr<RoundResult> round = MakeRoundResult(slot->settings.name, slot->settings.data_id,
+                                                       clock_.Now(), data, len, slot->cells);
+  if (round) {
+    CheckHealth(*slot, *round);
+    round->alarm_changes = std::move(slot->round_changes);
+    round->link = slot->link.counters();
+  }
+  slot->round_changes.clear();
+  slot->last_round = std::move(round);
 }
 
 // After the device's own checks and before its history: a health alarm that
 // moves keeps the round like any other alarm.
-void DeviceController::CheckHealth(DeviceSlot& slot) {
-  if (slot.health_alarms.limits().empty()) return;
-  const std::optional<BatteryRecord> record = DecodeRecord(*slot.latest);
-  if (!record) return;
-  const std::optional<StringHealth> health =
-      HealthOfCells(record->cells.data(), slot.active_cells, slot.first_cell_number);
-  if (!health) return;
-  for (const AlarmChange& change : slot.health_alarms.Check(*health, slot.first_cell_number)) {
-    slot.alarm_changed = true;
+void DeviceController::CheckHealth(DeviceSlot& slot, const RoundResult& round) {
+  if (slot.health_alarms.limits().empty() || !round.health) return;
+  for (const AlarmChange& change : slot.health_alarms.Check(*round.health, slot.cells.first_number))
     Announce(slot, change);
-  }
 }
 
 void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned char* data,
@@ -115,6 +94,12 @@ void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned cha
   const bool alarm_changed = slot->alarm_changed;
   slot->alarm_changed = false;
   if (history_ == nullptr || data == nullptr || len != kRecordSize) return;
+  // The round published just before, unless the device hands other bytes
+  // to its history than it published: then those bytes are what is kept.
+  std::shared_ptr<const RoundResult> round = slot->last_round;
+  if (!round || round->raw.size() != len || std::memcmp(round->raw.data(), data, len) != 0)
+    round = MakeRoundResult(slot->settings.name, slot->settings.data_id, clock_.Now(), data, len,
+                            slot->cells);
   const HostInstant now = clock_.Now();
   const std::optional<std::string> reason = save_policy_.Decide(
       slot->settings.data_id, now.local, slot->settings.save_interval_minutes, alarm_changed);
@@ -124,7 +109,7 @@ void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned cha
   job.at = now;
   job.data_id = slot->settings.data_id;
   job.reason = *reason;
-  job.raw.assign(data, data + len);
+  job.round = std::move(round);
   // A refused row is counted lost by the writer; the next round takes its place.
   if (!history_->Add(std::move(job)) && *reason != "alarm")
     save_policy_.Dropped(slot->settings.data_id, now.local);
@@ -134,13 +119,13 @@ void DeviceController::CheckThreshold(QorvVDevice& device, const std::string& na
                                       const std::string& text, const float& value, int point) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr) return;
-  for (const AlarmChange& change : slot->alarms.Check(name, text, value, point)) {
-    slot->alarm_changed = true;
+  for (const AlarmChange& change : slot->alarms.Check(name, text, value, point))
     Announce(*slot, change);
-  }
 }
 
 void DeviceController::Announce(DeviceSlot& slot, const AlarmChange& change) {
+  slot.alarm_changed = true;
+  slot.round_changes.push_back(change);
   events_.Add(DescribeAlarm(slot.settings.name, change));
   const HostInstant now = clock_.Now();
   const std::string key = AlarmKey(change.name, change.point);

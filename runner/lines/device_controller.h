@@ -6,7 +6,7 @@
 //   SendData              the device's frame onto its line (and it takes the line)
 //   RefreshStatus         a cycle starts: the round timer starts
 //   Get_SP_Value          a peer's value, by data id, through its Get_Value
-//   SendSP                the round's record: kept as the device's latest
+//   SendSP                the round's record: its RoundResult, kept as the device's latest
 //   CheckThreshold        the value against the site's limits: alarms
 //   SaveDeviceHistory     the record, queued as a history row when the save policy says so
 
@@ -59,7 +59,7 @@ class DeviceController : public QorvController {
 
  private:
   void Announce(DeviceSlot& slot, const AlarmChange& change);
-  void CheckHealth(DeviceSlot& slot);
+  void CheckHealth(DeviceSlot& slot, const RoundResult& round);
 
   const HostClock& clock_;
   EventLog& events_;
@@ -71,11 +71,5 @@ class DeviceController : public QorvController {
   DeviceSlot* calling_ = nullptr;
   std::size_t published_ = 0;
 };
-
-// "alarm raised: B 第48节电池 (battery_17_value, point 18) low 11.500 < 12.000", or for
-// the string's health
-// "alarm raised: B 第48节电池 −112 mV from the mean (σ 13 mV) (deviation_mv, point 18)
-//  warning > 100 mV"
-std::string DescribeAlarm(const std::string& device, const AlarmChange& change);
 
 }  // namespace runner

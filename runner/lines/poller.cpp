@@ -75,7 +75,7 @@ void Poller::CreateDevice(const DeviceSettings& settings) {
   slot->settings = settings;
   slot->alarms = AlarmBook(settings.limits);
   slot->health_alarms = HealthAlarms(settings.health);
-  slot->first_cell_number = FirstCellNumber(settings.config);
+  slot->cells.first_number = FirstCellNumber(settings.config);
   if (options_.capture) slot->recorder = options_.capture->Open(settings);
   slot->device = plugin_->CreateDevice();
   Json::Value host_setting(Json::objectValue);
@@ -101,9 +101,9 @@ void Poller::CreateDevice(const DeviceSettings& settings) {
     skipped_.emplace_back(settings.name, "configuration refused: " + *refused);
     return;
   }
-  slot->active_cells = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));
-  slot->cell_count = slot->active_cells.empty() ? 0 : slot->active_cells.back() + 1;
-  slot->alarms.SetCells(slot->active_cells);
+  slot->cells.active = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));
+  slot->cells.count = slot->cells.active.empty() ? 0 : slot->cells.active.back() + 1;
+  slot->alarms.SetCells(slot->cells.active);
   const auto minutes = static_cast<qorv::HistoryIntervalMinutes>(settings.save_interval_minutes);
   {
     DeviceCall call(*slot, *controller_, events_);
@@ -128,7 +128,7 @@ void Poller::CreateDevice(const DeviceSettings& settings) {
     }
     HistoryJob job;  // what history and its CSV export know of the device
     job.kind = HistoryJob::Kind::kDevice;
-    job.info = {settings.data_id, settings.name, slot->cell_count, slot->first_cell_number};
+    job.info = {settings.data_id, settings.name, slot->cells.count, slot->cells.first_number};
     history_->Add(std::move(job));
   }
   slots_.push_back(std::move(slot));

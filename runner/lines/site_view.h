@@ -1,9 +1,9 @@
 #pragma once
 // A snapshot of what the host knows, for the live view and the JSON lines.
-// Values come from the devices' own answers to value queries, so the view
-// shows exactly what a peer or an operator asking would get: a device that
-// answers "数据已超时" is shown stale, with its last published record
-// greyed out, not with made-up numbers.
+// Values come from each device's last round result (RoundResult), the bytes
+// it published and answers its value queries from; its state comes from its
+// answer to one query, so a device that answers "数据已超时" is shown stale,
+// with its last record greyed out, not with made-up numbers.
 
 #include <optional>
 #include <string>
@@ -33,10 +33,7 @@ enum class DataState {
 };
 const char* DataStateName(DataState state);  // "ok", "stale", "no data", "offline", "error"
 
-struct CellExtreme {
-  int number = 0;  // the cell's number in the whole string
-  float volts = 0.0f;
-};
+using CellExtreme = CellReading;  // a cell's number in the whole string and its reading
 
 struct DeviceView {
   std::string name;
@@ -44,7 +41,7 @@ struct DeviceView {
   std::string port;
   DataState state = DataState::kNotReady;
   std::string state_text;    // the device's refusal, when there is one
-  bool from_record = false;  // values are the last published record, not live answers
+  bool from_record = false;  // values are from a record the device no longer stands by
   int first_cell_number = 1;
   std::vector<std::optional<float>> cells;
   std::optional<float> group_voltage;

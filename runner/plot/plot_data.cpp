@@ -196,15 +196,6 @@ std::int64_t PlotData::LocalSeconds(std::int64_t utc) const {
   return utc + offset;
 }
 
-CellNumbering NumberingOf(const std::optional<DeviceInfo>& device) {
-  CellNumbering cells;
-  if (device && device->cell_count >= 1 && device->cell_count <= kHistoryCells) {
-    cells.count = device->cell_count;
-    cells.first = device->first_cell;
-  }
-  return cells;
-}
-
 PlotData BuildPlotData(const std::vector<HistoryRow>& rows, const std::vector<AlarmRow>& alarms,
                        const CellNumbering& cells, const std::string& title,
                        const HealthLimitLines& limits) {

@@ -88,19 +88,6 @@ struct PlotData {
   std::int64_t LocalSeconds(std::int64_t utc) const;
 };
 
-// The cells of a device as the string numbers them.
-struct CellNumbering {
-  int count = kHistoryCells;
-  int first = 1;  // number of the device's cell 0
-
-  // "cell <n>": cell k as the string numbers it.
-  std::string Name(int k) const { return "cell " + std::to_string(CellNumber(first, k)); }
-};
-
-// The cells `device` describes; a database that does not describe the
-// device gives all the columns, numbered from 1.
-CellNumbering NumberingOf(const std::optional<DeviceInfo>& device);
-
 // The deviation limits drawn across the health panel. The history database
 // does not keep them: they come from the device's site, if one is given.
 struct HealthLimitLines {

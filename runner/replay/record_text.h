@@ -1,12 +1,12 @@
 #pragma once
-// A battery string's data record (runner/history/battery_record.h), as the device
+// A battery string's data record (runner/round/battery_record.h), as the device
 // publishes it and hands it to history, as one transcript line.
 
 #include <string>
 
 #include <boost/date_time/posix_time/ptime.hpp>
 
-#include "runner/history/battery_record.h"
+#include "runner/round/battery_record.h"
 
 namespace runner::replay {
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "runner/alarms/alarm_text.h"
 #include "runner/alarms/health_alarms.h"
 #include "runner/plugin_access/device_cells.h"
 #include "runner/time/time_text.h"
@@ -129,19 +130,9 @@ bool InAlarm(const DeviceView& d, std::size_t k) {
   });
 }
 
-bool IsHealthAlarm(const ActiveAlarm& a) {
-  return a.kind == AlarmKind::kWarning || a.kind == AlarmKind::kCritical;
-}
-
-// "string-A 第18节电池 (battery_17_value) low 11.600 < 12.000",
-// "string-A 第18节电池 −112 mV from the mean (σ 13 mV) warning > 100 mV"
+// "string-A 第18节电池 (battery_17_value) low 11.600 < 12.000"
 std::string AlarmLine(const DeviceView& d, const ActiveAlarm& a) {
-  if (IsHealthAlarm(a))
-    return "  " + d.name + " " + a.text + " " + AlarmKindName(a.kind) + " > " +
-           Format("%.0f", a.limit) + " mV";
-  return "  " + d.name + " " + a.text + " (" + a.name + ") " + AlarmKindName(a.kind) + " " +
-         Format("%.3f", a.value) + (a.kind == AlarmKind::kLow ? " < " : " > ") +
-         Format("%.3f", a.limit);
+  return "  " + d.name + " " + AlarmText(a, AlarmSource::kShort);
 }
 
 std::size_t AlarmCount(const SiteView& v) {

@@ -15,10 +15,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "runner/history/battery_record.h"
 #include "runner/history/history_command.h"
 #include "runner/history/history_store.h"
 #include "runner/history/save_policy.h"
+#include "runner/round/battery_record.h"
 #include "runner/time/time_text.h"
 #include "tests/support/test_folder.h"
 

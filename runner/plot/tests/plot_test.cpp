@@ -14,10 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "runner/alarms/string_health.h"
-#include "runner/history/battery_record.h"
 #include "runner/plot/label_rows.h"
 #include "runner/plot/plot_command.h"
 #include "runner/plot/plot_data.h"
+#include "runner/round/battery_record.h"
 #include "runner/time/time_text.h"
 #include "tests/support/test_folder.h"
 

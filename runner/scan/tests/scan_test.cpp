@@ -113,7 +113,7 @@ TEST_F(ScanTest, FindsEveryAnsweringMonitorAndNothingElseAndItsSiteRuns) {
   host.Start();
   const auto all_published = [&] {
     for (const auto& slot : host.devices())
-      if (!slot->latest) return false;
+      if (!slot->last_round) return false;
     return true;
   };
   {

@@ -26,9 +26,9 @@
 
 #include "fault_vfs.h"
 #include "runner/cli/run_command.h"
-#include "runner/history/battery_record.h"
 #include "runner/history/history_command.h"
 #include "runner/lines/poller.h"
+#include "runner/round/battery_record.h"
 #include "runner/site/demo_site.h"
 #include "runner/view/json_report.h"
 #include "runner/view/live_view.h"

@@ -1,4 +1,4 @@
-#include "runner/history/battery_record.h"
+#include "runner/round/battery_record.h"
 
 #include <cstring>
 
