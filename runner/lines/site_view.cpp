@@ -37,17 +37,6 @@ DataState ProbeData(const QorvSPDevice& device, std::string& text) {
                                  : DataState::kFailing;
 }
 
-const char* DataStateName(DataState state) {
-  switch (state) {
-    case DataState::kFresh: return "ok";
-    case DataState::kStale: return "stale";
-    case DataState::kNotReady: return "no data";
-    case DataState::kOffline: return "offline";
-    case DataState::kFailing: return "error";
-  }
-  return "?";
-}
-
 std::optional<float> DeviceView::Spread() const {
   if (!min_cell || !max_cell) return std::nullopt;
   return max_cell->volts - min_cell->volts;

@@ -17,21 +17,9 @@
 #include "runner/history/history_writer.h"
 #include "runner/lines/device_slot.h"
 #include "runner/lines/link_watch.h"
+#include "runner/round/data_state.h"
 
 namespace runner {
-
-// The device's answers to a query that fails, by meaning.
-inline constexpr const char* kNotReadyText = qorv::kDataNotReadyText;
-inline constexpr const char* kTimedOutText = qorv::kDataTimedOutText;
-
-enum class DataState {
-  kFresh,     // the device answers its queries
-  kStale,     // its data is older than it allows ("数据已超时")
-  kNotReady,  // no round yet ("数据未就绪")
-  kOffline,   // its line is down
-  kFailing,   // any other refusal; the text says what
-};
-const char* DataStateName(DataState state);  // "ok", "stale", "no data", "offline", "error"
 
 using CellExtreme = CellReading;  // a cell's number in the whole string and its reading
 
