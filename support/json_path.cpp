@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include <json/writer.h>
+
 namespace support {
 PathError::PathError(const std::string& where, const std::string& problem)
     : std::runtime_error(where + ": " + problem), where_(where), problem_(problem) {}
@@ -80,6 +82,14 @@ std::optional<TextPlace> FindJsonComment(const std::string& text) {
     }
   }
   return std::nullopt;
+}
+
+std::string OneLine(const Json::Value& value) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["precision"] = 10;
+  builder["emitUTF8"] = true;
+  return Json::writeString(builder, value);
 }
 
 }  // namespace support

@@ -78,4 +78,8 @@ class Object {
   std::string where_;
 };
 
+// `value` as compact JSON text on one line, UTF-8 as it is, numbers to 10
+// significant digits (values come rounded to their resolution).
+std::string OneLine(const Json::Value& value);
+
 }  // namespace support

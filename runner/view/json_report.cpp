@@ -1,24 +1,10 @@
 #include "runner/view/json_report.h"
 
-#include <cmath>
-
-#include <json/writer.h>
-
+#include "runner/round/resolution.h"
 #include "runner/time/time_text.h"
 
 namespace runner {
 namespace {
-
-// Values at the resolution they have, without the noise of their single
-// precision: 13.28, not 13.279999; a deviation of -25.0, not -25.0003.
-double Rounded(double v, int decimals) {
-  const double scale = std::pow(10.0, decimals);
-  return std::round(v * scale) / scale;
-}
-constexpr int kVoltDecimals = 3;       // readings in whole millivolts
-constexpr int kMeanVoltDecimals = 4;   // the mean, to 0.1 mV
-constexpr int kMillivoltDecimals = 1;  // deviations, σ and spread, to 0.1 mV
-constexpr int kCentDecimals = 2;       // current and temperature in hundredths
 
 Json::Value Number(const std::optional<float>& v, int decimals) {
   return v ? Json::Value(Rounded(static_cast<double>(*v), decimals)) : Json::Value();
@@ -134,14 +120,6 @@ Json::Value RoundJson(const SiteView& view, const std::vector<std::string>& even
   for (const std::string& e : events) list.append(e);
   out["events"] = list;
   return out;
-}
-
-std::string OneLine(const Json::Value& value) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["precision"] = 10;  // values come rounded to their resolution
-  builder["emitUTF8"] = true;
-  return Json::writeString(builder, value);
 }
 
 }  // namespace runner

@@ -23,12 +23,13 @@
 #include <json/value.h>
 
 #include "runner/lines/site_view.h"
+#include "support/json_path.h"
 
 namespace runner {
 
 Json::Value RoundJson(const SiteView& view, const std::vector<std::string>& events);
 
 // The object as compact JSON text, without a line end.
-std::string OneLine(const Json::Value& value);
+using support::OneLine;
 
 }  // namespace runner
