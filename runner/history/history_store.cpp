@@ -43,6 +43,14 @@ constexpr const char* kCreateDevicesSql =
     "CREATE TABLE IF NOT EXISTS devices(data_id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
     " cell_count INTEGER NOT NULL, first_cell INTEGER NOT NULL);";
 
+// Added beside the layout's tables when the first message is kept: a
+// database that never published, or of an earlier host, needs no change.
+constexpr const char* kCreateOutboxSql =
+    "CREATE TABLE IF NOT EXISTS mqtt_sequence(data_id INTEGER PRIMARY KEY,"
+    " last_seq INTEGER NOT NULL, acked_seq INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE IF NOT EXISTS mqtt_outbox(data_id INTEGER NOT NULL, seq INTEGER NOT NULL,"
+    " utc INTEGER NOT NULL, payload TEXT NOT NULL, PRIMARY KEY(data_id, seq)) WITHOUT ROWID;";
+
 constexpr const char* kCreateIndexesSql =
     "CREATE INDEX IF NOT EXISTS history_by_id_utc ON history(data_id, utc);"
     "CREATE INDEX IF NOT EXISTS alarms_by_id_utc ON alarms(data_id, utc);";
@@ -273,7 +281,8 @@ void HistoryStore::RefuseForeign() {
   std::string foreign;
   while (tables.Step()) {
     const std::string name = tables.Text(0);
-    if (name != "history" && name != "alarms" && name != "devices")
+    if (name != "history" && name != "alarms" && name != "devices" && name != "mqtt_sequence" &&
+        name != "mqtt_outbox")
       foreign += (foreign.empty() ? "" : ", ") + name;
   }
   if (!foreign.empty())
@@ -451,6 +460,78 @@ void HistoryStore::PutDevice(const DeviceInfo& info) {
   s.Bind(3, static_cast<std::int64_t>(info.cell_count));
   s.Bind(4, static_cast<std::int64_t>(info.first_cell));
   s.Step();
+}
+
+bool HistoryStore::HasOutbox() {
+  if (!have_outbox_) have_outbox_ = !Columns("mqtt_outbox").empty();
+  return have_outbox_;
+}
+
+void HistoryStore::AddOutbox(const OutboxMessage& m) {
+  if (!HasOutbox()) {
+    Exec(kCreateOutboxSql);
+    have_outbox_ = true;
+  }
+  Statement s(db_,
+              "INSERT OR REPLACE INTO mqtt_outbox(data_id, seq, utc, payload) VALUES(?, ?, ?, ?)");
+  s.Bind(1, static_cast<std::int64_t>(m.data_id));
+  s.Bind(2, static_cast<std::int64_t>(m.seq));
+  s.Bind(3, m.utc);
+  s.Bind(4, m.payload);
+  s.Step();
+  Statement seq(db_,
+                "INSERT INTO mqtt_sequence(data_id, last_seq) VALUES(?1, ?2) ON CONFLICT(data_id)"
+                " DO UPDATE SET last_seq = max(last_seq, ?2)");
+  seq.Bind(1, static_cast<std::int64_t>(m.data_id));
+  seq.Bind(2, static_cast<std::int64_t>(m.seq));
+  seq.Step();
+}
+
+void HistoryStore::Acknowledge(unsigned data_id, std::uint64_t seq, bool by_broker) {
+  if (!HasOutbox()) return;
+  Statement s(db_, "DELETE FROM mqtt_outbox WHERE data_id = ? AND seq = ?");
+  s.Bind(1, static_cast<std::int64_t>(data_id));
+  s.Bind(2, static_cast<std::int64_t>(seq));
+  s.Step();
+  if (!by_broker) return;
+  Statement acked(db_,
+                  "UPDATE mqtt_sequence SET acked_seq = max(acked_seq, ?2) WHERE data_id = ?1");
+  acked.Bind(1, static_cast<std::int64_t>(data_id));
+  acked.Bind(2, static_cast<std::int64_t>(seq));
+  acked.Step();
+}
+
+std::map<unsigned, OutboxSequence> HistoryStore::Sequences() {
+  std::map<unsigned, OutboxSequence> out;
+  if (!HasOutbox()) return out;
+  Statement s(db_, "SELECT data_id, last_seq, acked_seq FROM mqtt_sequence");
+  while (s.Step())
+    out[static_cast<unsigned>(s.Int(0))] = {static_cast<std::uint64_t>(s.Int(1)),
+                                            static_cast<std::uint64_t>(s.Int(2))};
+  return out;
+}
+
+std::vector<OutboxMessage> HistoryStore::ReadOutbox(unsigned data_id, std::uint64_t after,
+                                                    std::uint64_t before, std::size_t limit) {
+  std::vector<OutboxMessage> out;
+  if (!HasOutbox()) return out;
+  Statement s(db_,
+              "SELECT seq, utc, payload FROM mqtt_outbox WHERE data_id = ? AND seq > ? AND seq < ?"
+              " ORDER BY seq LIMIT ?");
+  s.Bind(1, static_cast<std::int64_t>(data_id));
+  s.Bind(2, static_cast<std::int64_t>(after));
+  s.Bind(3, static_cast<std::int64_t>(before));
+  s.Bind(4, static_cast<std::int64_t>(limit));
+  while (s.Step())
+    out.push_back({data_id, static_cast<std::uint64_t>(s.Int(0)), s.Int(1), s.Text(2)});
+  return out;
+}
+
+std::uint64_t HistoryStore::OutboxCount() {
+  if (!HasOutbox()) return 0;
+  Statement s(db_, "SELECT count(*) FROM mqtt_outbox");
+  s.Step();
+  return static_cast<std::uint64_t>(s.Int(0));
 }
 
 std::optional<std::vector<unsigned char>> HistoryStore::LastRecord(unsigned data_id) {

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -106,6 +107,22 @@ struct DataIdContents {
   std::uint64_t alarm_events = 0;
 };
 
+// A state message for the broker, kept until the broker acknowledged it:
+// sent again from here after an outage or a restart.
+struct OutboxMessage {
+  unsigned data_id = 0;
+  std::uint64_t seq = 0;  // the device's round number, counted on across restarts
+  std::int64_t utc = 0;   // when the round was taken
+  std::string payload;
+};
+
+// Where a device's messages stand: the last sequence number given and the
+// last the broker acknowledged.
+struct OutboxSequence {
+  std::uint64_t last = 0;
+  std::uint64_t acknowledged = 0;
+};
+
 // A closed range of local times as a person types them; an unset end is
 // open. Each end selects by the instant it names (the earlier reading of
 // `from`, the later of `to` in a repeated hour).
@@ -141,6 +158,11 @@ class HistoryStore {
   void AddAlarm(const HostInstant& at, unsigned data_id, const std::string& device,
                 const AlarmChange& change);
   void PutDevice(const DeviceInfo& info);
+  // Keeps a message until Acknowledge(); the device's last sequence number
+  // goes with it.
+  void AddOutbox(const OutboxMessage& message);
+  // Lets the message go: the broker has it, or it is too old to send.
+  void Acknowledge(unsigned data_id, std::uint64_t seq, bool by_broker);
 
   // Groups the writes up to Commit into one transaction.
   void Begin();
@@ -169,6 +191,15 @@ class HistoryStore {
                            const std::function<void(const AlarmRow&)>& visit);
   std::size_t CountRows(unsigned data_id, const TimeRange& range);
 
+  // Every device's sequence numbers, by data id; empty for a database that
+  // never kept a message.
+  std::map<unsigned, OutboxSequence> Sequences();
+  // Up to `limit` kept messages of `data_id` with after < seq < before,
+  // oldest first.
+  std::vector<OutboxMessage> ReadOutbox(unsigned data_id, std::uint64_t after, std::uint64_t before,
+                                        std::size_t limit);
+  std::uint64_t OutboxCount();
+
   const std::string& path() const { return path_; }
 
  private:
@@ -184,10 +215,12 @@ class HistoryStore {
   std::int64_t ApplicationId();
   void Migrate();
   void NoteFileIdentity();
+  bool HasOutbox();
 
   sqlite3* db_;
   std::string path_;
   bool have_devices_ = true;
+  bool have_outbox_ = false;  // its tables are made when the first message is kept
   unsigned long long file_dev_ = 0;
   unsigned long long file_ino_ = 0;
 };

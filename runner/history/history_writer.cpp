@@ -146,6 +146,12 @@ bool HistoryWriter::WriteBatch(const std::vector<HistoryJob>& batch, std::string
           store_->AddAlarm(job.at, job.data_id, job.device, job.change);
           break;
         case HistoryJob::Kind::kDevice: store_->PutDevice(job.info); break;
+        case HistoryJob::Kind::kOutbox: store_->AddOutbox(job.message); break;
+        case HistoryJob::Kind::kAcknowledged:
+        case HistoryJob::Kind::kTooOld:
+          store_->Acknowledge(job.message.data_id, job.message.seq,
+                              job.kind == HistoryJob::Kind::kAcknowledged);
+          break;
       }
     }
     store_->Commit();

@@ -38,7 +38,7 @@ struct StoreState {
 
 // One thing to write: a history row, an alarm, or a device's description.
 struct HistoryJob {
-  enum class Kind { kRow, kAlarm, kDevice };
+  enum class Kind { kRow, kAlarm, kDevice, kOutbox, kAcknowledged, kTooOld };
   Kind kind = Kind::kRow;
   HostInstant at;
   unsigned data_id = 0;
@@ -47,6 +47,7 @@ struct HistoryJob {
   std::string device;                        // kAlarm
   AlarmChange change;                        // kAlarm
   DeviceInfo info;                           // kDevice
+  OutboxMessage message;                     // kOutbox; its data id and seq for the other two
 };
 
 struct HistoryWriterOptions {

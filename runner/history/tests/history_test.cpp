@@ -472,3 +472,39 @@ TEST_F(HistoryStoreTest, AnExportThatCannotBeWrittenFailsAndLeavesNothingBehind)
 
 }  // namespace
 }  // namespace runner
+
+namespace runner {
+namespace {
+
+// A database of the layout before messages were kept takes them without a
+// migration step; what the broker has not acknowledged is there after a
+// reopen, oldest first, per device, and the sequence numbers carry on.
+TEST_F(HistoryStoreTest, KeptMessagesAndSequencesSurviveReopeningADatabaseOfTheEarlierLayout) {
+  const ptime t0 = time_from_string("2026-12-08 10:00:00");
+  HistoryStore::Open(path_)->AddRow(InstantOfLocal(t0), "first", EncodeRecord(Record(1, 13.f, t0)));
+  {
+    auto store = HistoryStore::Open(path_);
+    EXPECT_TRUE(store->Sequences().empty());
+    for (std::uint64_t seq = 1; seq <= 4; ++seq)
+      for (unsigned id : {1u, 2u})
+        store->AddOutbox(
+            {id, seq, 1000 + static_cast<std::int64_t>(seq), "m" + std::to_string(seq)});
+    store->Acknowledge(1, 1, true);
+    store->Acknowledge(1, 3, true);
+    store->Acknowledge(2, 1, false);  // too old to send: gone, but not acknowledged
+  }
+  auto store = HistoryStore::OpenReadOnly(path_);
+  const auto seq = store->Sequences();
+  EXPECT_EQ(seq.at(1).last, 4u);
+  EXPECT_EQ(seq.at(1).acknowledged, 3u);
+  EXPECT_EQ(seq.at(2).acknowledged, 0u);
+  std::vector<std::uint64_t> kept;
+  for (const OutboxMessage& m : store->ReadOutbox(1, 0, 100, 10)) kept.push_back(m.seq);
+  EXPECT_EQ(kept, (std::vector<std::uint64_t>{2, 4}));
+  EXPECT_EQ(store->ReadOutbox(2, 2, 4, 10).size(), 1u) << "bounds are exclusive";
+  EXPECT_EQ(store->ReadOutbox(2, 0, 100, 2).front().payload, "m2");
+  EXPECT_EQ(store->OutboxCount(), 5u);
+}
+
+}  // namespace
+}  // namespace runner
