@@ -5,12 +5,14 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "runner/plugin_access/device_members.h"
 #include "runner/plugin_access/serial_settings.h"
 #include "runner/replay/record_text.h"
 
 namespace runner::replay {
 namespace {
 
+using plugin_access::DeviceMembers;
 using recording::HostCall;
 
 // A scenario may give fewer input bytes than a code needs (the interval of
@@ -43,6 +45,12 @@ std::string Outcome(const std::function<std::string()>& call) {
   } catch (...) {
     return "exception of unknown type";
   }
+}
+
+std::string MembersText(const DeviceMembers& m) {
+  return std::string("members data_ready=") + (m.data_ready ? "1" : "0") +
+         " data_changed=" + (m.data_changed ? "1" : "0") +
+         " device_state=" + std::to_string(m.device_state);
 }
 
 std::string NameText(const std::string& name) { return name.empty() ? "unnamed" : name; }
@@ -104,7 +112,7 @@ void Replayer::Create(const Action& a) {
   Device& d = *device;
   const std::string what =
       "create id=" + std::to_string(a.id) + " address=" + std::to_string(a.number);
-  Step(Prefix(d) + what, [&] {
+  Step(d, Prefix(d) + what, [&] {
     d.object = make_device_();
     Json::Value host_setting(Json::objectValue);
     host_setting["address"] = static_cast<Json::UInt>(a.number);
@@ -128,7 +136,7 @@ void Replayer::Use(const Action& a) {
 void Replayer::Destroy(const Action& a) {
   Device* d = a.device.empty() ? &Current() : Find(a.device);
   if (!d) Fail("no device named " + a.device);
-  Step(Prefix(*d) + "destroy", [&] {
+  Step(*d, Prefix(*d) + "destroy", [&] {
     d->object.reset();
     return std::string();
   });
@@ -140,7 +148,7 @@ void Replayer::Destroy(const Action& a) {
 
 void Replayer::Configure(const Action& a) {
   Device& d = Current();
-  Step(Prefix(d) + "configure", [&] {
+  Step(d, Prefix(d) + "configure", [&] {
     const int r = d.object->InitSetting(a.config);
     return std::to_string(r) + " addr=" + ByteText(plugin_access::BusAddress(*d.object));
   });
@@ -149,7 +157,7 @@ void Replayer::Configure(const Action& a) {
 void Replayer::Tick(const Action& a) {
   Device& d = Current();
   for (long i = 0; i < a.number; ++i)
-    Step(Prefix(d) + "tick", [&] { return std::to_string(d.object->RefreshStatus()); });
+    Step(d, Prefix(d) + "tick", [&] { return std::to_string(d.object->RefreshStatus()); });
 }
 
 void Replayer::Receive(const Action& a) {
@@ -157,7 +165,7 @@ void Replayer::Receive(const Action& a) {
   for (const Bytes& chunk : a.chunks) {
     std::string what = "< process " + std::to_string(chunk.size()) + " bytes";
     if (hex_) what += ": " + recording::Hex(chunk);
-    Step(Prefix(d) + what, [&] {
+    Step(d, Prefix(d) + what, [&] {
       Bytes buffer = chunk;  // process takes a writable buffer
       return std::to_string(d.object->process(buffer.data(), static_cast<unsigned>(buffer.size())));
     });
@@ -166,14 +174,14 @@ void Replayer::Receive(const Action& a) {
 
 void Replayer::Query(const Action& a) {
   Device& d = Current();
-  Step(Prefix(d) + "query " + a.name, [&] { return FloatText(d.object->Get_Value(0, a.name)); });
+  Step(d, Prefix(d) + "query " + a.name, [&] { return FloatText(d.object->Get_Value(0, a.name)); });
 }
 
 void Replayer::IoControl(const Action& a) {
   Device& d = Current();
   std::string what = "ioctl " + std::to_string(a.number);
   if (!a.bytes.empty()) what += " [" + recording::Hex(a.bytes) + "]";
-  Step(Prefix(d) + what, [&] {
+  Step(d, Prefix(d) + what, [&] {
     Bytes in = a.bytes;
     if (!in.empty()) in.resize(std::max(in.size(), kMinIoControlInput));
     int out_size = -1;  // shows whether the device wrote it
@@ -186,7 +194,7 @@ void Replayer::IoControl(const Action& a) {
 
 void Replayer::Cache(const std::string& what, const Bytes& image) {
   Device& d = Current();
-  Step(Prefix(d) + what, [&] {
+  Step(d, Prefix(d) + what, [&] {
     return d.object->LoadFromCache(image.data(), static_cast<int>(image.size())) ? "true" : "false";
   });
 }
@@ -240,7 +248,10 @@ void Replayer::DestroyAll() {
   current_ = nullptr;
 }
 
-void Replayer::Step(const std::string& what, const std::function<std::string()>& call) {
+void Replayer::Step(const Device& d, const std::string& what,
+                    const std::function<std::string()>& call) {
+  // A device not made yet (create) starts from the base's initial values.
+  const DeviceMembers before = d.object ? plugin_access::MembersOf(*d.object) : DeviceMembers{};
   transcript_.Begin();
   std::string result;
   {
@@ -248,6 +259,9 @@ void Replayer::Step(const std::string& what, const std::function<std::string()>&
     result = Outcome(call);
   }
   transcript_.End(result.empty() ? what : what + " -> " + result, capture_.TakePending());
+  if (!d.object) return;  // destroyed, or never made
+  const DeviceMembers after = plugin_access::MembersOf(*d.object);
+  if (after != before) transcript_.Event(MembersText(after));
 }
 
 Replayer::Device& Replayer::Current() {

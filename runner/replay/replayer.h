@@ -64,10 +64,11 @@ class Replayer {
   void Clock(const Action& a);
   void DestroyAll();
 
-  // Calls into the device with std::cout captured, then writes
+  // Calls into device `d` with std::cout captured, then writes
   // "<what> -> <result>" and what the device did meanwhile. `call` returns
-  // the result text; an exception it lets out becomes the result.
-  void Step(const std::string& what, const std::function<std::string()>& call);
+  // the result text; an exception it lets out becomes the result. When the
+  // call changed the device's data state members, a `members` line follows.
+  void Step(const Device& d, const std::string& what, const std::function<std::string()>& call);
   Device& Current();
   Device* Find(const std::string& name);
   Device* FindId(std::uint32_t id);

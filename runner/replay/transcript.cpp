@@ -49,6 +49,11 @@ void Transcript::Note(const std::string& line) {
   out_.flush();
 }
 
+void Transcript::Event(const std::string& text) {
+  WriteEvent(text);
+  out_.flush();
+}
+
 std::string Transcript::CallText(const HostCall& call) const {
   if (call.kind == HostCall::Kind::kSendData) return "> " + call.ToString();
   if (!CarriesRecord(call.kind)) return call.ToString();

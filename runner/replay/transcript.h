@@ -38,6 +38,8 @@ class Transcript {
   void End(const std::string& action_line, const std::string& unfinished, bool quiet = false);
   // A line of the scenario's own (clock, peer answers), with nothing under it.
   void Note(const std::string& line);
+  // An event line of the host's own under the action just ended.
+  void Event(const std::string& text);
 
   // One host call as a transcript line, without indent; records decoded.
   std::string CallText(const recording::HostCall& call) const;

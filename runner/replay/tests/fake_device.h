@@ -3,6 +3,7 @@
 // plug-in: each operation does one recognisable thing (a frame, a stdout
 // line, a record, a throw) so a test can check where the transcript puts it.
 
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
@@ -15,9 +16,12 @@ namespace runner::replay::testing {
 
 class FakeDevice : public QorvSPDevice {
  public:
-  FakeDevice() {
+  // `state` > 0 makes a device whose data state is set from the start.
+  explicit FakeDevice(std::int16_t state = 0) {
     device_type_ = "fake";
     baud_rate_ = 19200;
+    data_ready_ = state > 0;
+    device_state_ = state;
   }
   ~FakeDevice() override { std::cout << "fake " << data_id_ << " gone" << std::endl; }
 
@@ -68,7 +72,14 @@ class FakeDevice : public QorvSPDevice {
     return true;
   }
 
-  int DeviceIoControl(int code, const void*, int in_len, void*, int, int& out_size) override {
+  // Code 1 sets the data state members from the input: ready, changed, state.
+  int DeviceIoControl(int code, const void* in, int in_len, void*, int, int& out_size) override {
+    if (code == 1 && in_len >= 3) {
+      const auto* b = static_cast<const unsigned char*>(in);
+      data_ready_ = b[0] != 0;
+      data_changed_ = b[1] != 0;
+      device_state_ = static_cast<std::int16_t>(b[2]);
+    }
     out_size = in_len;
     return code;
   }

@@ -12,11 +12,12 @@ namespace {
 
 std::unique_ptr<QorvSPDevice> MakeFake() { return std::make_unique<testing::FakeDevice>(); }
 
-std::string Replay(const std::string& scenario, bool hex = false) {
+std::string Replay(const std::string& scenario, bool hex = false,
+                   DeviceFactory make_device = MakeFake) {
   std::istringstream in(scenario);
   const auto actions = ParseScenario(in, "t.scn");
   std::ostringstream out;
-  Replayer replayer(MakeFake, out, hex);
+  Replayer replayer(std::move(make_device), out, hex);
   replayer.Run(actions, "t.scn");
   return out.str();
 }
@@ -141,6 +142,55 @@ TEST(Replayer, ScriptLinesClockIoControlAndCache) {
                 "cache last history record of id 1, 152 bytes -> true\n"
                 "query v -> 13\n"
                 "destroy at end\n"
+                "  stdout: fake 1 gone\n");
+}
+
+// A members line follows an action exactly when it changed one of the
+// device's data state members, and shows all three as they are afterwards.
+TEST(Replayer, MembersLineFollowsEveryChangeOfTheDataState) {
+  struct Case {
+    const char* name;
+    const char* actions;  // after "create 1 1"
+    const char* members;  // the members lines, in order
+  };
+  const Case cases[] = {
+      {"no change, no line", "ioctl 1 00 00 00\ntick\nquery v\n", ""},
+      {"ready", "ioctl 1 01 00 00\n", "members data_ready=1 data_changed=0 device_state=0\n"},
+      {"changed, then back", "ioctl 1 01 01 00\nioctl 1 01 01 00\nioctl 1 01 00 00\n",
+       "members data_ready=1 data_changed=1 device_state=0\n"
+       "members data_ready=1 data_changed=0 device_state=0\n"},
+      {"state in decimal", "ioctl 1 00 00 0C\nioctl 1 00 00 00\n",
+       "members data_ready=0 data_changed=0 device_state=12\n"
+       "members data_ready=0 data_changed=0 device_state=0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::istringstream lines(Replay(std::string("create 1 1\n") + c.actions));
+    std::string members, line;
+    while (std::getline(lines, line))
+      if (line.rfind("  members ", 0) == 0) members += line.substr(2) + "\n";
+    EXPECT_EQ(members, c.members);
+  }
+}
+
+// The line sits after the action's other event lines; create counts from
+// the base's zeros, so a device made with its state set shows it at once.
+TEST(Replayer, MembersLineComesLastAndCreateCountsFromZero) {
+  const DeviceFactory make_set = [] { return std::make_unique<testing::FakeDevice>(2); };
+  EXPECT_EQ(Replay("create 1 1\nioctl 1 01 01 02\nrecv 0D\ndestroy\n", false, make_set),
+            "create id=1 address=1 -> 1 type=fake addr=01 baud=19200\n"
+            "  members data_ready=1 data_changed=0 device_state=2\n"
+            "ioctl 1 [01 01 02] -> 1 out_size=3\n"
+            "  members data_ready=1 data_changed=1 device_state=2\n"
+            "< process 1 bytes -> 1\n"
+            "  SendSP 5013 152 bytes false " +
+                FakeRecord(1, 13) +
+                "\n"
+                "  SaveDeviceHistory 152 bytes " +
+                FakeRecord(1, 13) +
+                "\n"
+                "  stdout (no line end): partial\n"
+                "destroy\n"
                 "  stdout: fake 1 gone\n");
 }
 
