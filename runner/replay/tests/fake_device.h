@@ -72,13 +72,15 @@ class FakeDevice : public QorvSPDevice {
     return true;
   }
 
-  // Code 1 sets the data state members from the input: ready, changed, state.
+  // Code 1 sets the data state members from the input (ready, changed,
+  // state) and says so on stdout.
   int DeviceIoControl(int code, const void* in, int in_len, void*, int, int& out_size) override {
     if (code == 1 && in_len >= 3) {
       const auto* b = static_cast<const unsigned char*>(in);
       data_ready_ = b[0] != 0;
       data_changed_ = b[1] != 0;
       device_state_ = static_cast<std::int16_t>(b[2]);
+      std::cout << "members set" << std::endl;
     }
     out_size = in_len;
     return code;
