@@ -66,4 +66,9 @@ std::optional<double> Fields::OptionalNumber(const char* key, double lo, double 
   return NumberValue(object_[key], Where(key), lo, hi);
 }
 
+std::string Resolve(const std::string& path, const std::string& base_dir) {
+  if (path.empty() || path[0] == '/' || base_dir.empty()) return path;
+  return base_dir + "/" + path;
+}
+
 }  // namespace runner::internal

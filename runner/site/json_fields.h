@@ -39,4 +39,7 @@ class Fields {
   support::Object object_;
 };
 
+// `path` taken from `base_dir` unless it is absolute (or empty).
+std::string Resolve(const std::string& path, const std::string& base_dir);
+
 }  // namespace runner::internal

@@ -36,6 +36,7 @@ using internal::FieldError;
 using internal::Fields;
 using internal::Item;
 using internal::Member;
+using internal::Resolve;
 
 constexpr const char* kSimulatedPath = "sim";
 // The device's own default when no interval is configured: 28800 s.
@@ -48,11 +49,6 @@ constexpr long kMaxBatteryStart = 9999;
 constexpr int kMaxJsonDepth = 64;
 // The values a device answers by name, with a name for each of the record's cells.
 constexpr const char* kScalarValueNames[] = {"group_voltage", "group_current", "temperature"};
-
-std::string Resolve(const std::string& path, const std::string& base_dir) {
-  if (path.empty() || path[0] == '/' || base_dir.empty()) return path;
-  return base_dir + "/" + path;
-}
 
 // A scalar of the device configuration as the device reads it: its text
 // form, converted like atoi.
@@ -382,10 +378,17 @@ void AddSimMonitors(Site& site) {
   }
 }
 
+// "bench" for "/etc/qorv-host/bench.json".
+std::string SiteName(const std::string& origin) {
+  std::string name = origin.substr(origin.find_last_of('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == 0 || dot == std::string::npos ? name : name.substr(0, dot);
+}
+
 void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) {
   const Fields f(root, "",
                  {"plugin", "poll_period_s", "reply_timeout_ms", "history_db",
-                  "save_interval_minutes", "ports", "devices"});
+                  "save_interval_minutes", "ports", "devices", "mqtt"});
   site.plugin = Resolve(f.OptionalString("plugin").value_or(""), base_dir);
   site.poll_period_s = f.OptionalNumber("poll_period_s", 0.05, 3600).value_or(1.0);
   site.reply_timeout_ms =
@@ -401,6 +404,9 @@ void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) 
       throw FieldError{"history_db", "must name a file; null runs the site without history"};
     site.history_db = Resolve(db.value_or("qorv-history.db"), base_dir);
   }
+  if (f.Has("mqtt"))
+    site.mqtt =
+        internal::ReadMqttSettings(f.Get("mqtt"), f.Where("mqtt"), base_dir, SiteName(site.origin));
   std::optional<unsigned> interval;
   if (auto m = f.OptionalWhole("save_interval_minutes", 1, kMaxIoControlMinutes))
     interval = static_cast<unsigned>(*m);

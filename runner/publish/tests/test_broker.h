@@ -1,0 +1,85 @@
+#pragma once
+// A real broker for the client's tests, and a subscriber that watches it.
+//
+//   TestFolder folder;
+//   TestBroker broker(folder, {"user", "pass", "user user\ntopic write halvex/#\n"});
+//   broker.Start();                      // waits until the port takes connections
+//   TestSubscriber sub(broker.Port(), "halvex/#");
+//   ASSERT_TRUE(sub.WaitFor("halvex/status", "online"));
+//   broker.Stop();  broker.Start();      // the same port again
+//
+// The broker is /usr/sbin/mosquitto with its own configuration, listening on
+// a free loopback port; its log stays in the folder.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_folder.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace runner::publish::testing {
+
+struct BrokerAccess {
+  std::string user;      // empty: anonymous clients allowed
+  std::string password;  // made into a password file with mosquitto_passwd
+  std::string acl;       // the acl_file's text; empty: none
+};
+
+class TestBroker {
+ public:
+  TestBroker(const halvex::testing::TestFolder& folder, BrokerAccess access = {});
+  ~TestBroker();
+  TestBroker(const TestBroker&) = delete;
+  TestBroker& operator=(const TestBroker&) = delete;
+
+  void Start();  // throws std::runtime_error, with the broker's log, when it does not come up
+  void Stop();   // kills it
+  int Port() const { return port_; }
+  std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  std::string config_;
+  std::string log_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+struct Received {
+  std::string topic;
+  std::string payload;
+  bool retained = false;
+};
+
+// A plain libmosquitto client on its own thread, subscribed to `filter`
+// once constructed.
+class TestSubscriber {
+ public:
+  TestSubscriber(int port, const std::string& filter, const BrokerAccess& access = {});
+  ~TestSubscriber();
+  TestSubscriber(const TestSubscriber&) = delete;
+  TestSubscriber& operator=(const TestSubscriber&) = delete;
+
+  // True once a message with this topic and payload arrived (now or before).
+  bool WaitFor(const std::string& topic, const std::string& payload,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  std::vector<Received> All();
+
+ private:
+  static void OnMessage(mosquitto*, void* self, const mosquitto_message* m);
+  static void OnSubscribe(mosquitto*, void* self, int, int, const int*);
+
+  mosquitto* mosq_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  bool subscribed_ = false;
+  std::vector<Received> received_;
+};
+
+}  // namespace runner::publish::testing
