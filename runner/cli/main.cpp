@@ -45,6 +45,7 @@ struct CommonOptions {
   std::string db;
   std::string capture_dir;
   unsigned capture_max_mib = 64;
+  std::string mqtt;
 };
 
 // A count of rounds: a whole number a person can read back in the message.
@@ -74,6 +75,19 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
       ->check(CLI::Range(0u, 100u));
   app.add_option("--plugin", o.plugin, "plug-in file, over the site's and the built one");
   app.add_option("--db", o.db, "history database, over the site's");
+  app.add_option("--mqtt", o.mqtt,
+                 "publish to this broker (mqtt://HOST[:PORT] or mqtts://HOST[:PORT]), over the "
+                 "site's \"mqtt\" url; other settings from the site or their defaults")
+      ->check(CLI::Validator(
+          [](std::string& url) {
+            try {
+              runner::ParseBrokerUrl(url);
+              return std::string();
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+          },
+          "URL"));
 #ifdef QORV_HOST_HAVE_REPLAY
   app.add_option("--capture", o.capture_dir,
                  "write each device's capture to DIR/NAME.scn, for qorv-host replay");
@@ -183,6 +197,13 @@ std::string CommandLike(const std::string& word) {
 int RunWith(runner::Site site, CommonOptions& o) {
   if (!o.plugin.empty()) site.plugin = o.plugin;
   if (!o.db.empty()) site.history_db = o.db;
+  if (!o.mqtt.empty()) {
+    if (!site.mqtt) {
+      site.mqtt.emplace();
+      site.mqtt->client_id = runner::DefaultClientId(runner::SiteName(site.origin));
+    }
+    site.mqtt->broker = runner::ParseBrokerUrl(o.mqtt);
+  }
   o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
   o.run.log_max_bytes = static_cast<std::uintmax_t>(o.log_max_mib) << 20;
 #ifdef QORV_HOST_HAVE_REPLAY
@@ -193,9 +214,9 @@ int RunWith(runner::Site site, CommonOptions& o) {
   return runner::RunSite(std::move(site), o.run);
 }
 
-constexpr const char* kRunOptionNames[] = {"--rounds",      "--json",     "--log",
-                                           "--log-max-mib", "--log-keep", "--plugin",
-                                           "--db",          "--capture",  "--capture-max-mib"};
+constexpr const char* kRunOptionNames[] = {
+    "--rounds", "--json", "--log",     "--log-max-mib",     "--log-keep",
+    "--plugin", "--db",   "--capture", "--capture-max-mib", "--mqtt"};
 
 // The run options given on the command line, for refusing them where they
 // would do nothing.

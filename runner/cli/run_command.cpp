@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "runner/lines/poller.h"
+#include "runner/publish/site_publisher.h"
 #include "runner/view/json_report.h"
 #include "runner/view/live_view.h"
 #include "runner/view/output_split.h"
@@ -55,8 +56,7 @@ class RoundPrinter {
     if (!options_.json && ansi_) out_.Write(kShowCursor);
   }
 
-  void operator()(const RoundReport& report) {
-    const SiteView view = host_.View();
+  void operator()(const RoundReport& report, const SiteView& view) {
     if (options_.json) {
       out_.Write(OneLine(RoundJson(view, host_.events().TakeNew())) + "\n");
       if (options_.rounds && isatty(STDERR_FILENO))
@@ -107,12 +107,62 @@ std::vector<std::string> DevicesWithoutARound(const Poller& host) {
   return idle;
 }
 
+// The devices as the broker's subscribers get to know them.
+std::vector<publish::PublishedDevice> PublishedDevices(const Poller& host) {
+  std::vector<publish::PublishedDevice> out;
+  for (const auto& slot : host.devices()) {
+    publish::PublishedDevice d;
+    d.data_id = slot->settings.data_id;
+    d.discovery.name = slot->settings.name;
+    d.discovery.model = slot->device->DeviceType();
+    for (int cell : slot->cells.active)
+      d.discovery.cell_numbers.push_back(slot->cells.first_number + cell);
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+// The history writer and database keep what the broker has not
+// acknowledged; without history nothing is kept.
+std::optional<publish::PublisherStore> StoreFor(Poller& host, const std::string& path) {
+  HistoryStore* store = host.history();
+  if (store == nullptr) return std::nullopt;
+  publish::PublisherStore out;
+  out.queue = [&host](HistoryJob job) { return host.QueueHistory(std::move(job)); };
+  out.pending = [&host] { return host.Store() ? host.Store()->pending : 0; };
+  out.path = path;
+  out.sequences = store->Sequences();
+  out.kept = store->OutboxCount();
+  return out;
+}
+
+std::vector<publish::DeviceStatus> Statuses(const SiteView& view) {
+  std::vector<publish::DeviceStatus> out;
+  for (const DeviceView& d : view.devices) out.push_back({d.data_id, d.state, d.alarms});
+  return out;
+}
+
+void ReportBroker(const std::optional<PublishCounts>& m) {
+  if (!m) return;
+  std::cerr << "qorv-host: MQTT " << m->broker << ": " << m->published
+            << " state messages published (" << m->backlog << " from the backlog), " << m->waiting
+            << " waiting, " << m->skipped << " skipped as too old";
+  if (m->lost) std::cerr << ", " << m->lost << " lost";
+  if (!m->connected && !m->trouble.empty()) std::cerr << "; " << m->trouble;
+  std::cerr << "\n";
+}
+
 }  // namespace
 
 int RunSite(Site site, const RunOptions& options) {
   const std::string history_db = site.history_db;
+  const std::optional<MqttSettings> mqtt = site.mqtt;
   OutputSplit out(options.log_path);
+  std::unique_ptr<publish::SitePublisher> publisher;
   PollerOptions host_options;
+  host_options.on_round_result = [&publisher](const RoundResult& round) {
+    if (publisher) publisher->Round(round);
+  };
   host_options.default_plugin = options.default_plugin;
   host_options.capture = options.capture;
   host_options.event_sink = [](const std::string& line) {
@@ -121,6 +171,11 @@ int RunSite(Site site, const RunOptions& options) {
   Poller host(std::move(site), host_options);
   try {
     host.Start();
+    if (mqtt) {
+      publisher = std::make_unique<publish::SitePublisher>(
+          *mqtt, PublishedDevices(host), QORV_HOST_VERSION, StoreFor(host, history_db));
+      publisher->Start();
+    }
   } catch (const std::exception& e) {
     std::cerr << "qorv-host: " << e.what() << "\n";
     return 1;
@@ -133,17 +188,29 @@ int RunSite(Site site, const RunOptions& options) {
       const std::string trouble = out.RotateIfOver(options.log_max_bytes, options.log_keep);
       if (!trouble.empty() && !rotate_failed) host.events().Add(trouble);
       rotate_failed = !trouble.empty();
-      printer(r);
+      SiteView view = host.View();
+      if (publisher) {
+        publisher->Tick(Statuses(view), std::chrono::steady_clock::now());
+        for (const std::string& e : publisher->TakeEvents()) host.events().Add(e);
+        view.mqtt = publisher->Counts();
+      }
+      printer(r, view);
     });
   }
   const bool interrupted = host.StopRequested();
   const unsigned rounds = host.rounds_reported();
   const std::vector<std::string> idle = DevicesWithoutARound(host);
+  std::optional<PublishCounts> broker;
+  if (publisher) {
+    publisher->Stop();  // its last acknowledgements go to the history first
+    broker = publisher->Counts();
+  }
   host.Stop();
   if (options.json && options.rounds && isatty(STDERR_FILENO)) std::cerr << "\n";
   std::cerr << "qorv-host: " << (interrupted ? "stopped" : "done") << " after " << rounds
             << " rounds; device log in " << options.log_path
             << (history_db.empty() ? ", no history kept" : ", history in " + history_db) << "\n";
+  ReportBroker(broker);
   const int store_status = ReportStore(host.Store());
   if (idle.empty()) return store_status;
   for (const std::string& line : idle)

@@ -76,6 +76,7 @@ void DeviceController::SendSP(QorvVDevice& device, int, const unsigned char* dat
     round->link = slot->link.counters();
   }
   slot->round_changes.clear();
+  slot->round_unfinished = round != nullptr;
   slot->last_round = std::move(round);
 }
 
@@ -91,6 +92,7 @@ void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned cha
                                          unsigned len) {
   DeviceSlot* slot = SlotOf(device);
   if (slot == nullptr) return;
+  FinishRound(*slot);
   const bool alarm_changed = slot->alarm_changed;
   slot->alarm_changed = false;
   if (history_ == nullptr || data == nullptr || len != kRecordSize) return;
@@ -113,6 +115,21 @@ void DeviceController::SaveDeviceHistory(QorvVDevice& device, const unsigned cha
   // A refused row is counted lost by the writer; the next round takes its place.
   if (!history_->Add(std::move(job)) && *reason != "alarm")
     save_policy_.Dropped(slot->settings.data_id, now.local);
+}
+
+// The round's last call: the alarms the host's own checks moved after the
+// record was published join it, and its readers get it once.
+void DeviceController::FinishRound(DeviceSlot& slot) {
+  if (!slot.round_unfinished || !slot.last_round) return;
+  slot.round_unfinished = false;
+  if (!slot.round_changes.empty()) {
+    auto round = std::make_shared<RoundResult>(*slot.last_round);
+    round->alarm_changes.insert(round->alarm_changes.end(), slot.round_changes.begin(),
+                                slot.round_changes.end());
+    slot.round_changes.clear();
+    slot.last_round = std::move(round);
+  }
+  if (on_round_) on_round_(*slot.last_round);
 }
 
 void DeviceController::CheckThreshold(QorvVDevice& device, const std::string& name,

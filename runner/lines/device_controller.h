@@ -54,12 +54,18 @@ class DeviceController : public QorvController {
   void CheckThreshold(QorvVDevice& device, const std::string& name, const std::string& text,
                       const float& value, int point) override;
 
+  // Called with every round, once the device has finished it (its history
+  // handed over): what the publishers read.
+  using RoundSink = std::function<void(const RoundResult&)>;
+  void OnRound(RoundSink sink) { on_round_ = std::move(sink); }
+
   // Rounds published since the last call, for the round report.
   std::size_t TakePublished();
 
  private:
   void Announce(DeviceSlot& slot, const AlarmChange& change);
   void CheckHealth(DeviceSlot& slot, const RoundResult& round);
+  void FinishRound(DeviceSlot& slot);
 
   const HostClock& clock_;
   EventLog& events_;
@@ -70,6 +76,7 @@ class DeviceController : public QorvController {
   std::map<unsigned, DeviceSlot*> by_id_;
   DeviceSlot* calling_ = nullptr;
   std::size_t published_ = 0;
+  RoundSink on_round_;
 };
 
 }  // namespace runner

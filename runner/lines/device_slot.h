@@ -41,6 +41,7 @@ struct DeviceSlot {
   std::map<std::string, std::string> alarm_since;  // AlarmKey -> when it was raised
   std::optional<bool> data_fresh;                  // at the last round report, once it had data
   std::shared_ptr<const RoundResult> last_round;   // the last round published
+  bool round_unfinished = false;                   // ... and its history not yet handed over
   std::unique_ptr<DeviceRecorder> recorder;        // its capture, when the host keeps one
 };
 

@@ -52,6 +52,7 @@ void Poller::Start() {
       [this](DeviceSlot& slot, const unsigned char* data, unsigned len) {
         return WriteLine(slot, data, len);
       });
+  controller_->OnRound(options_.on_round_result);
   LoadPlugin();
   CreateDevices();
   StartSimulators();
@@ -223,6 +224,8 @@ HistoryStore* Poller::history() {
 std::optional<StoreState> Poller::Store() const {
   return history_ ? std::optional<StoreState>(history_->State()) : final_store_;
 }
+
+bool Poller::QueueHistory(HistoryJob job) { return history_ && history_->Add(std::move(job)); }
 
 // Logs each new store error once, once that writing works again, and each
 // round in which rows were lost.

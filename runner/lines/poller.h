@@ -58,6 +58,7 @@ struct PollerOptions {
   std::chrono::milliseconds retry_first{1000};  // a lost line is retried after this,
   std::chrono::milliseconds retry_most{30000};  // doubling up to this
   std::shared_ptr<CaptureSink> capture;         // null: no capture of the devices
+  std::function<void(const RoundResult&)> on_round_result;  // every finished round
 };
 
 struct RoundReport {
@@ -109,6 +110,9 @@ class Poller {
   // Rows pending, stored and lost, and the last error; after Stop(), as the
   // final flush left them. Nothing without history.
   std::optional<StoreState> Store() const;
+  // Hands a job to the history writer; false without history or when its
+  // queue is full.
+  bool QueueHistory(HistoryJob job);
   const Site& site() const { return site_; }
   // The path a line is opened from (a simulated port's pseudo-terminal).
   std::string PortPath(std::size_t port) const;

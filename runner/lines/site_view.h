@@ -18,6 +18,7 @@
 #include "runner/lines/device_slot.h"
 #include "runner/lines/link_watch.h"
 #include "runner/round/data_state.h"
+#include "runner/round/publish_counts.h"
 
 namespace runner {
 
@@ -57,8 +58,9 @@ struct SiteView {
   unsigned round = 0;
   std::vector<PortView> ports;
   std::vector<DeviceView> devices;
-  std::vector<std::string> events;  // the newest host messages
-  std::optional<StoreState> store;  // the history writer's state, when history is kept
+  std::vector<std::string> events;    // the newest host messages
+  std::optional<StoreState> store;    // the history writer's state, when history is kept
+  std::optional<PublishCounts> mqtt;  // the broker's, when rounds are published
 };
 
 // The state of the device's data, from its answer to one query; `text`

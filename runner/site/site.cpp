@@ -378,13 +378,6 @@ void AddSimMonitors(Site& site) {
   }
 }
 
-// "bench" for "/etc/qorv-host/bench.json".
-std::string SiteName(const std::string& origin) {
-  std::string name = origin.substr(origin.find_last_of('/') + 1);
-  const std::size_t dot = name.rfind('.');
-  return dot == 0 || dot == std::string::npos ? name : name.substr(0, dot);
-}
-
 void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) {
   const Fields f(root, "",
                  {"plugin", "poll_period_s", "reply_timeout_ms", "history_db",
@@ -510,6 +503,12 @@ std::string ReadSiteText(const std::string& path) {
 }
 
 }  // namespace
+
+std::string SiteName(const std::string& origin) {
+  std::string name = origin.substr(origin.find_last_of('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == 0 || dot == std::string::npos ? name : name.substr(0, dot);
+}
 
 Site LoadSiteFile(const std::string& path) {
   const Json::Value root = ParseSiteJson(ReadSiteText(path), path);

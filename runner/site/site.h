@@ -68,6 +68,9 @@ struct Site {
   std::vector<DeviceSettings> devices;
 };
 
+// The site's name: "bench" for "/etc/qorv-host/bench.json".
+std::string SiteName(const std::string& origin);
+
 // Reads and checks a site file. Relative paths in it (plug-in, history
 // database) are taken from the file's directory.
 Site LoadSiteFile(const std::string& path);

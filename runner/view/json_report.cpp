@@ -106,6 +106,19 @@ Json::Value Store(const StoreState& st) {
   return out;
 }
 
+Json::Value Broker(const PublishCounts& m) {
+  Json::Value out(Json::objectValue);
+  out["broker"] = m.broker;
+  out["connected"] = m.connected;
+  out["published"] = static_cast<Json::UInt64>(m.published);
+  out["waiting"] = static_cast<Json::UInt64>(m.waiting);
+  out["backlog"] = static_cast<Json::UInt64>(m.backlog);
+  out["skipped"] = static_cast<Json::UInt64>(m.skipped);
+  out["lost"] = static_cast<Json::UInt64>(m.lost);
+  out["trouble"] = m.trouble.empty() ? Json::Value() : Json::Value(m.trouble);
+  return out;
+}
+
 }  // namespace
 
 Json::Value RoundJson(const SiteView& view, const std::vector<std::string>& events) {
@@ -116,6 +129,7 @@ Json::Value RoundJson(const SiteView& view, const std::vector<std::string>& even
   for (const DeviceView& d : view.devices) devices.append(Device(d));
   out["devices"] = devices;
   if (view.store) out["store"] = Store(*view.store);
+  if (view.mqtt) out["mqtt"] = Broker(*view.mqtt);
   Json::Value list(Json::arrayValue);
   for (const std::string& e : events) list.append(e);
   out["events"] = list;

@@ -28,7 +28,8 @@ constexpr int kBarWidth = 5;
 // Alarm lines at most, the "+N more" line included: a string in trouble
 // can raise thirty at once, and the devices must stay in sight.
 constexpr int kMostAlarmLines = 8;
-// Kept free under the title for the history store's state.
+// Kept free under the title for the history store's state (and the
+// broker's, when both have trouble).
 constexpr int kStoreStateLines = 1;
 
 // Characters on screen of a UTF-8 text: bytes that do not continue a
@@ -169,14 +170,35 @@ void Alarms(Screen& s, const SiteView& v, int lines) {
 // The history store, once it had trouble: rows waiting, rows lost and the
 // last error; red while writing fails. A store that never failed takes no
 // room.
+bool StoreTrouble(const SiteView& v) {
+  return v.store && (v.store->lost > 0 || !v.store->last_error.empty());
+}
+
 void StoreLine(Screen& s, const SiteView& v, int width) {
-  if (!v.store || (v.store->lost == 0 && v.store->last_error.empty())) return;
+  if (!StoreTrouble(v)) return;
   const StoreState& st = *v.store;
   s.Style(st.failing || st.lost ? kRed : kYellow)
       .Put(Fit("  history: " + std::to_string(st.pending) + " pending, " + std::to_string(st.lost) +
                    " lost; " + (st.failing ? "failing: " : "last error: ") + st.last_error,
                width))
       .EndLine();
+}
+
+// The broker, once it is away or a message could not be kept: what waits
+// for it and why.
+bool BrokerTrouble(const SiteView& v) {
+  return v.mqtt && (!v.mqtt->connected || v.mqtt->lost > 0 || v.mqtt->skipped > 0);
+}
+
+void BrokerLine(Screen& s, const SiteView& v, int width) {
+  if (!BrokerTrouble(v)) return;
+  const PublishCounts& m = *v.mqtt;
+  std::string text = "  MQTT " + m.broker + ": " + std::to_string(m.published) + " published, " +
+                     std::to_string(m.waiting) + " waiting, " + std::to_string(m.backlog) +
+                     " backlog, " + std::to_string(m.skipped) + " skipped";
+  if (m.lost) text += ", " + std::to_string(m.lost) + " lost";
+  text += m.connected ? "; connected" : "; away: " + m.trouble;
+  s.Style(m.connected ? kYellow : kRed).Put(Fit(text, width)).EndLine();
 }
 
 void Heading(Screen& s, const DeviceView& d) {
@@ -282,7 +304,8 @@ constexpr int kFullDeviceLines = 4;  // heading, values, health, link
 // Every device stays in sight: the alarms give way first, then the cells.
 Layout PlanLayout(const SiteView& v, int width, int lines) {
   const int devices = static_cast<int>(v.devices.size());
-  const int below_title = lines - 1 - kStoreStateLines;
+  const int below_title =
+      lines - 1 - std::max(kStoreStateLines, int{StoreTrouble(v)} + int{BrokerTrouble(v)});
   Layout layout;
   const int alarm_room = std::max(1, (below_title - devices - 1) / 2);
   layout.alarm_lines = static_cast<int>(std::min<std::size_t>(
@@ -319,6 +342,7 @@ std::string RenderView(const SiteView& view, const ViewStyle& style) {
   s.Style(kHome);
   Title(s, view, style);
   StoreLine(s, view, style.width);
+  BrokerLine(s, view, style.width);
   Alarms(s, view, layout.alarm_lines);
   if (layout.form == DeviceForm::kLine) s.EndLine();
   for (const DeviceView& d : view.devices) {

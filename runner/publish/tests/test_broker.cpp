@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -120,6 +121,7 @@ TestSubscriber::TestSubscriber(int port, const std::string& filter, const Broker
   mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
   mosquitto_message_callback_set(mosq_, OnMessage);
   mosquitto_subscribe_callback_set(mosq_, OnSubscribe);
+  mosquitto_publish_callback_set(mosq_, OnPublish);
   if (!access.user.empty())
     mosquitto_username_pw_set(mosq_, access.user.c_str(), access.password.c_str());
   if (mosquitto_connect(mosq_, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
@@ -162,6 +164,39 @@ bool TestSubscriber::WaitFor(const std::string& topic, const std::string& payloa
       if (r.topic == topic && r.payload == payload) return true;
     return false;
   });
+}
+
+void TestSubscriber::OnPublish(mosquitto*, void* self, int mid) {
+  auto& s = *static_cast<TestSubscriber*>(self);
+  const std::lock_guard<std::mutex> lock(s.mutex_);
+  s.published_.push_back(mid);
+  s.arrived_.notify_all();
+}
+
+void TestSubscriber::Publish(const std::string& topic, const std::string& payload, bool retain) {
+  int mid = 0;
+  if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), 1, retain) != MOSQ_ERR_SUCCESS)
+    throw std::runtime_error("the test client cannot publish to " + topic);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!arrived_.wait_for(lock, std::chrono::seconds(5), [&] {
+        return std::find(published_.begin(), published_.end(), mid) != published_.end();
+      }))
+    throw std::runtime_error("the broker did not acknowledge a message to " + topic);
+}
+
+int TestSubscriber::Count(const std::string& topic, const std::optional<std::string>& payload) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(std::count_if(received_.begin(), received_.end(), [&](const Received& r) {
+    return r.topic == topic && (!payload || r.payload == *payload);
+  }));
+}
+
+std::string TestSubscriber::Last(const std::string& topic) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  for (auto r = received_.rbegin(); r != received_.rend(); ++r)
+    if (r->topic == topic) return r->payload;
+  return "";
 }
 
 std::vector<Received> TestSubscriber::All() {

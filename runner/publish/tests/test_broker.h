@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,15 +71,22 @@ class TestSubscriber {
   bool WaitFor(const std::string& topic, const std::string& payload,
                std::chrono::milliseconds timeout = std::chrono::seconds(5));
   std::vector<Received> All();
+  // Messages with this topic (and, when given, this payload) so far.
+  int Count(const std::string& topic, const std::optional<std::string>& payload = std::nullopt);
+  std::string Last(const std::string& topic);  // its newest payload; "" when none
+  // Publishes at QoS 1 and waits until the broker has it.
+  void Publish(const std::string& topic, const std::string& payload, bool retain);
 
  private:
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* m);
   static void OnSubscribe(mosquitto*, void* self, int, int, const int*);
+  static void OnPublish(mosquitto*, void* self, int mid);
 
   mosquitto* mosq_ = nullptr;
   std::mutex mutex_;
   std::condition_variable arrived_;
   bool subscribed_ = false;
+  std::vector<int> published_;  // acknowledged message ids
   std::vector<Received> received_;
 };
 

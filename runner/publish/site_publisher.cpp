@@ -1,0 +1,309 @@
+#include "runner/publish/site_publisher.h"
+
+#include <algorithm>
+#include <ctime>
+#include <utility>
+
+#include "runner/publish/round_messages.h"
+
+namespace runner::publish {
+namespace {
+
+constexpr std::size_t kBacklogBatch = 50;  // database rows read at once per device
+
+std::optional<DiscoverySettings> DiscoveryFor(const MqttSettings& s, const std::string& version) {
+  if (!s.discovery_prefix) return std::nullopt;
+  DiscoverySettings d;
+  d.prefix = *s.discovery_prefix;
+  d.gateway = s.client_id;
+  d.version = version;
+  d.topics = Topics{s.topic_prefix};
+  return d;
+}
+
+bool UnderFilter(const std::string& topic, const std::string& filter) {
+  // The filter is PREFIX/+/GATEWAY/+/config: compare level by level.
+  auto levels = [](const std::string& s) {
+    std::vector<std::string> out(1);
+    for (char c : s) {
+      if (c == '/')
+        out.emplace_back();
+      else
+        out.back().push_back(c);
+    }
+    return out;
+  };
+  const std::vector<std::string> t = levels(topic), f = levels(filter);
+  if (t.size() != f.size()) return false;
+  for (std::size_t i = 0; i < t.size(); ++i)
+    if (f[i] != "+" && f[i] != t[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+const char* AvailabilityOf(DataState state) {
+  switch (state) {
+    case DataState::kFresh: return "online";
+    case DataState::kStale: return "stale";
+    default: return "offline";
+  }
+}
+
+SitePublisher::SitePublisher(MqttSettings settings, std::vector<PublishedDevice> devices,
+                             std::string version, std::optional<PublisherStore> store)
+    : settings_(std::move(settings)),
+      topics_{settings_.topic_prefix},
+      discovery_(DiscoveryFor(settings_, version)),
+      store_(std::move(store)),
+      client_(settings_) {
+  for (PublishedDevice& d : devices) {
+    Device device;
+    device.info = std::move(d);
+    if (store_) {
+      const auto found = store_->sequences.find(device.info.data_id);
+      if (found != store_->sequences.end()) {
+        device.next_seq = found->second.last + 1;
+        device.backlog_before = device.next_seq;  // whatever is left in the database
+      }
+    }
+    devices_.emplace(device.info.data_id, std::move(device));
+  }
+  if (discovery_)
+    for (const auto& [id, d] : devices_)
+      for (const RetainedMessage& r : DiscoveryOf(d.info.discovery, *discovery_))
+        announced_.insert(r.topic);
+  counts_.broker = settings_.broker.HostPort();
+  if (store_) counts_.waiting = store_->kept;
+}
+
+SitePublisher::~SitePublisher() { Stop(); }
+
+void SitePublisher::Start() {
+  if (store_ && !store_->path.empty()) {
+    try {
+      reader_ = HistoryStore::OpenReadOnly(store_->path);
+      reader_->SetBusyTimeout(0);  // the poll thread never waits for the writer
+    } catch (const HistoryError& e) {
+      events_.push_back("MQTT: the backlog cannot be read from " + store_->path + ": " + e.what());
+    }
+  }
+  if (discovery_) client_.Subscribe(HomeAssistantStatus(*discovery_));
+  if (discovery_) client_.Subscribe(AnnouncedFilter(*discovery_));
+  client_.Start();
+}
+
+void SitePublisher::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
+  client_.Stop();
+  TakeAcknowledged();
+}
+
+void SitePublisher::Round(const RoundResult& round) {
+  const auto found = devices_.find(round.data_id);
+  if (found == devices_.end()) return;
+  Device& d = found->second;
+  const std::uint64_t seq = d.next_seq++;
+  const std::string payload = StateMessage(round, seq, DataState::kFresh);
+  const bool kept = Keep({round.data_id, seq, round.at.utc, payload});
+  std::optional<int> mid;
+  if (in_flight_.size() < kMaxInFlight)
+    mid = client_.Publish(topics_.State(round.device), payload, settings_.qos, false);
+  if (mid) {
+    in_flight_[*mid] = {round.data_id, seq};
+    in_flight_seqs_.insert({round.data_id, seq});
+  } else if (kept) {
+    d.backlog_before = std::max(d.backlog_before, seq + 1);
+  } else {
+    ++counts_.lost;
+  }
+  for (const AlarmChange& change : round.alarm_changes)
+    client_.Publish(topics_.Alarm(round.device), AlarmMessage(round, change), 1, false);
+}
+
+bool SitePublisher::Keep(const OutboxMessage& message) {
+  if (!store_ || !store_->queue) return false;
+  HistoryJob job;
+  job.kind = HistoryJob::Kind::kOutbox;
+  job.data_id = message.data_id;
+  job.message = message;
+  if (!store_->queue(std::move(job))) return false;
+  ++counts_.waiting;
+  return true;
+}
+
+void SitePublisher::Queue(HistoryJob::Kind kind, unsigned data_id, std::uint64_t seq) {
+  if (!store_ || !store_->queue) return;
+  HistoryJob job;
+  job.kind = kind;
+  job.data_id = data_id;
+  job.message.data_id = data_id;
+  job.message.seq = seq;
+  store_->queue(std::move(job));
+  if (counts_.waiting > 0) --counts_.waiting;
+}
+
+void SitePublisher::Tick(const std::vector<DeviceStatus>& statuses,
+                         std::chrono::steady_clock::time_point now) {
+  const bool connected = client_.State().connected;
+  if (connected && !was_connected_) Connected();
+  if (!connected && was_connected_) ConnectionLost();
+  was_connected_ = connected;
+  TakeAcknowledged();
+  TakeMessages();
+  for (const DeviceStatus& status : statuses) {
+    const auto found = devices_.find(status.data_id);
+    if (found == devices_.end() || !connected) continue;
+    Device& d = found->second;
+    const std::string availability = AvailabilityOf(status.state);
+    if (availability != d.availability) {
+      PublishRetained(topics_.Availability(d.info.discovery.name), availability);
+      d.availability = availability;
+    }
+    const std::string alarms = AlarmListMessage(status.alarms);
+    if (alarms != d.alarms) {
+      PublishRetained(topics_.Alarms(d.info.discovery.name), alarms);
+      d.alarms = alarms;
+    }
+  }
+  if (connected) SendBacklog(now);
+  last_tick_ = now;
+}
+
+// After every connect: the broker may have lost what it retained, and Home
+// Assistant the entities.
+void SitePublisher::Connected() {
+  for (auto& [id, d] : devices_) {
+    d.availability.clear();
+    d.alarms.clear();
+  }
+  PublishDiscovery();
+}
+
+// Messages not acknowledged when the connection went may never arrive: the
+// backlog sends them again from the database.
+void SitePublisher::ConnectionLost() {
+  for (const auto& [mid, m] : in_flight_) {
+    Device& d = devices_.at(m.data_id);
+    d.backlog_before = std::max(d.backlog_before, m.seq + 1);
+  }
+  in_flight_.clear();
+  in_flight_seqs_.clear();
+}
+
+void SitePublisher::TakeAcknowledged() {
+  for (int mid : client_.TakeAcknowledged()) {
+    const auto found = in_flight_.find(mid);
+    if (found == in_flight_.end()) continue;
+    Queue(HistoryJob::Kind::kAcknowledged, found->second.data_id, found->second.seq);
+    ++counts_.published;
+    in_flight_seqs_.erase({found->second.data_id, found->second.seq});
+    in_flight_.erase(found);
+  }
+}
+
+void SitePublisher::TakeMessages() {
+  for (const MqttMessage& m : client_.TakeMessages()) {
+    if (!discovery_) continue;
+    if (m.topic == HomeAssistantStatus(*discovery_)) {
+      if (m.payload == "online") PublishDiscovery();
+      continue;
+    }
+    // A configuration the gateway announced once, for a device the site no
+    // longer has: removed, so that its entities go.
+    if (m.payload.empty() || !UnderFilter(m.topic, AnnouncedFilter(*discovery_))) continue;
+    if (announced_.count(m.topic) == 0) PublishRetained(m.topic, "");
+  }
+}
+
+void SitePublisher::PublishDiscovery() {
+  if (!discovery_) return;
+  for (const auto& [id, d] : devices_)
+    for (const RetainedMessage& r : DiscoveryOf(d.info.discovery, *discovery_))
+      PublishRetained(r.topic, r.payload);
+}
+
+void SitePublisher::PublishRetained(const std::string& topic, const std::string& payload) {
+  client_.Publish(topic, payload, 1, true);
+}
+
+void SitePublisher::SendBacklog(std::chrono::steady_clock::time_point now) {
+  if (!reader_) return;
+  if (last_tick_ != std::chrono::steady_clock::time_point{}) {
+    const double seconds = std::chrono::duration<double>(now - last_tick_).count();
+    backlog_budget_ =
+        std::min<double>(backlog_budget_ + seconds * kBacklogPerSecond, kBacklogPerSecond);
+  }
+  unsigned budget = static_cast<unsigned>(backlog_budget_);
+  const unsigned given = budget;
+  for (auto& [id, d] : devices_)
+    if (!SendBacklogOf(d, budget)) break;
+  backlog_budget_ -= given - budget;
+}
+
+// Sends what waits for `device`, oldest first; false when no more can go now.
+bool SitePublisher::SendBacklogOf(Device& d, unsigned& budget) {
+  const std::int64_t oldest = static_cast<std::int64_t>(std::time(nullptr)) -
+                              static_cast<std::int64_t>(settings_.backlog_hours * 3600.0);
+  while (d.backlog_before > d.backlog_after + 1) {
+    if (budget == 0 || in_flight_.size() >= kMaxInFlight) return false;
+    std::vector<OutboxMessage> rows;
+    try {
+      rows = reader_->ReadOutbox(d.info.data_id, d.backlog_after, d.backlog_before,
+                                 std::min<std::size_t>(budget, kBacklogBatch));
+      reader_error_.clear();
+    } catch (const HistoryError& e) {
+      if (reader_error_ != e.what())
+        events_.push_back("MQTT: the backlog cannot be read from " + store_->path + ": " +
+                          e.what());
+      reader_error_ = e.what();
+      return false;
+    }
+    if (rows.empty()) {
+      // Rows still on their way to the database are read at a later tick;
+      // with none on the way, nothing is left to send.
+      if (store_->pending && store_->pending() > 0) return true;
+      d.backlog_after = d.backlog_before - 1;
+      return true;
+    }
+    for (const OutboxMessage& m : rows) {
+      if (in_flight_seqs_.count({m.data_id, m.seq}) != 0) {
+        d.backlog_after = m.seq;
+        continue;
+      }
+      if (m.utc < oldest) {
+        Queue(HistoryJob::Kind::kTooOld, m.data_id, m.seq);
+        ++counts_.skipped;
+        d.backlog_after = m.seq;
+        continue;
+      }
+      const std::optional<int> mid = client_.Publish(topics_.State(d.info.discovery.name),
+                                                     AsBacklog(m.payload), settings_.qos, false);
+      if (!mid) return false;
+      in_flight_[*mid] = {m.data_id, m.seq};
+      in_flight_seqs_.insert({m.data_id, m.seq});
+      ++counts_.backlog;
+      d.backlog_after = m.seq;
+      if (--budget == 0) return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> SitePublisher::TakeEvents() {
+  std::vector<std::string> out = std::move(events_);
+  events_.clear();
+  for (std::string& e : client_.TakeEvents()) out.push_back(std::move(e));
+  return out;
+}
+
+PublishCounts SitePublisher::Counts() const {
+  PublishCounts c = counts_;
+  const MqttState state = client_.State();
+  c.connected = state.connected;
+  c.trouble = state.connected ? "" : state.last_error;
+  return c;
+}
+
+}  // namespace runner::publish
