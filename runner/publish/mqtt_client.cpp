@@ -75,7 +75,7 @@ struct MqttCallbacks {
       c.state_.connected = true;
       c.status_mid_ = mid;
       c.last_failure_.clear();
-      topics = c.subscriptions_;
+      for (const MqttClient::Subscription& sub : c.subscriptions_) topics.push_back(sub.filter);
     }
     c.connected_once_ = true;
     for (const std::string& topic : topics) mosquitto_subscribe(mosq, nullptr, topic.c_str(), 1);
@@ -100,8 +100,10 @@ struct MqttCallbacks {
         if (reason >= MQTT_RC_UNSPECIFIED)
           refused = "refused " + c.status_topic_ + ": " + ReasonText(reason);
       } else if (reason >= MQTT_RC_UNSPECIFIED) {
-        refused = "refused message " + std::to_string(mid) + (topic.empty() ? "" : " on " + topic) +
-                  ": " + ReasonText(reason);
+        // Told once per topic and reason, not per message.
+        refused =
+            "refused a message" + (topic.empty() ? "" : " on " + topic) + ": " + ReasonText(reason);
+        PushBounded(c.refused_ids_, mid, kMaxAcknowledged);
       } else {
         ++c.state_.acknowledged;
         PushBounded(c.acknowledged_, mid, kMaxAcknowledged);
@@ -118,7 +120,14 @@ struct MqttCallbacks {
         std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)),
         m->retain};
     const std::lock_guard<std::mutex> lock(c.mutex_);
-    PushBounded(c.messages_, std::move(message), kMaxMessages);
+    for (const MqttClient::Subscription& sub : c.subscriptions_) {
+      bool matches = false;
+      mosquitto_topic_matches_sub(sub.filter.c_str(), m->topic, &matches);
+      if (matches && (!sub.keep || sub.keep(message))) {
+        PushBounded(c.messages_, std::move(message), kMaxMessages);
+        return;
+      }
+    }
   }
 
   // Also called on the poll thread, from inside Publish.
@@ -217,13 +226,19 @@ std::vector<MqttMessage> MqttClient::TakeMessages() {
   return Drain(messages_);
 }
 
-void MqttClient::Subscribe(const std::string& topic) {
+std::vector<int> MqttClient::TakeRefused() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return Drain(refused_ids_);
+}
+
+void MqttClient::Subscribe(const std::string& topic, MessageFilter keep) {
   bool connected = false;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (std::find(subscriptions_.begin(), subscriptions_.end(), topic) != subscriptions_.end())
+    if (std::any_of(subscriptions_.begin(), subscriptions_.end(),
+                    [&](const Subscription& s) { return s.filter == topic; }))
       return;
-    subscriptions_.push_back(topic);
+    subscriptions_.push_back({topic, std::move(keep)});
     connected = state_.connected;
   }
   // Not connected: the next connect subscribes.

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -65,12 +66,18 @@ class MqttClient {
   std::optional<int> Publish(const std::string& topic, const std::string& payload, int qos,
                              bool retain);
   // The ids the broker confirmed since the last call. A message the broker
-  // refused (not authorised) is not among them: it is told in an event.
+  // refused (not authorised) is not among them: it is told in an event and
+  // its id is in TakeRefused().
   std::vector<int> TakeAcknowledged();
+  std::vector<int> TakeRefused();
   // What happened since the last call, oldest first, as lines for the log.
   std::vector<std::string> TakeEvents();
-  // Subscribed now and after every reconnect; its messages in TakeMessages().
-  void Subscribe(const std::string& topic);
+  // Decides on the client's thread whether a message is kept for
+  // TakeMessages(): a burst of retained messages need not all wait there.
+  using MessageFilter = std::function<bool(const MqttMessage&)>;
+  // Subscribed now and after every reconnect; its messages (those `keep`
+  // takes, every one without it) in TakeMessages().
+  void Subscribe(const std::string& topic, MessageFilter keep = {});
   std::vector<MqttMessage> TakeMessages();
   MqttState State() const;
 
@@ -99,7 +106,12 @@ class MqttClient {
   std::deque<std::string> events_;
   std::deque<int> acknowledged_;
   std::deque<MqttMessage> messages_;
-  std::vector<std::string> subscriptions_;
+  struct Subscription {
+    std::string filter;
+    MessageFilter keep;
+  };
+  std::vector<Subscription> subscriptions_;
+  std::deque<int> refused_ids_;
   std::map<int, std::string> in_flight_;  // message id -> topic, until confirmed
   int status_mid_ = -1;                   // the "online" message, not the caller's
   std::string last_failure_;              // told once until it changes or we connect

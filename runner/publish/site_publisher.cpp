@@ -21,25 +21,6 @@ std::optional<DiscoverySettings> DiscoveryFor(const MqttSettings& s, const std::
   return d;
 }
 
-bool UnderFilter(const std::string& topic, const std::string& filter) {
-  // The filter is PREFIX/+/GATEWAY/+/config: compare level by level.
-  auto levels = [](const std::string& s) {
-    std::vector<std::string> out(1);
-    for (char c : s) {
-      if (c == '/')
-        out.emplace_back();
-      else
-        out.back().push_back(c);
-    }
-    return out;
-  };
-  const std::vector<std::string> t = levels(topic), f = levels(filter);
-  if (t.size() != f.size()) return false;
-  for (std::size_t i = 0; i < t.size(); ++i)
-    if (f[i] != "+" && f[i] != t[i]) return false;
-  return true;
-}
-
 }  // namespace
 
 const char* AvailabilityOf(DataState state) {
@@ -88,8 +69,14 @@ void SitePublisher::Start() {
       events_.push_back("MQTT: the backlog cannot be read from " + store_->path + ": " + e.what());
     }
   }
-  if (discovery_) client_.Subscribe(HomeAssistantStatus(*discovery_));
-  if (discovery_) client_.Subscribe(AnnouncedFilter(*discovery_));
+  if (discovery_) {
+    client_.Subscribe(HomeAssistantStatus(*discovery_));
+    // Only what an earlier run announced and this site does not: the
+    // configurations published now come back too, by the thousand.
+    client_.Subscribe(AnnouncedFilter(*discovery_), [this](const MqttMessage& m) {
+      return m.retained && !m.payload.empty() && announced_.count(m.topic) == 0;
+    });
+  }
   client_.Start();
 }
 
@@ -151,6 +138,7 @@ void SitePublisher::Tick(const std::vector<DeviceStatus>& statuses,
   if (!connected && was_connected_) ConnectionLost();
   was_connected_ = connected;
   TakeAcknowledged();
+  TakeRefused();
   TakeMessages();
   for (const DeviceStatus& status : statuses) {
     const auto found = devices_.find(status.data_id);
@@ -192,6 +180,17 @@ void SitePublisher::ConnectionLost() {
   in_flight_seqs_.clear();
 }
 
+// A state message the broker refuses (not authorised) stays in the
+// database, waiting, and is not sent again before the host starts anew.
+void SitePublisher::TakeRefused() {
+  for (int mid : client_.TakeRefused()) {
+    const auto found = in_flight_.find(mid);
+    if (found == in_flight_.end()) continue;
+    in_flight_seqs_.erase({found->second.data_id, found->second.seq});
+    in_flight_.erase(found);
+  }
+}
+
 void SitePublisher::TakeAcknowledged() {
   for (int mid : client_.TakeAcknowledged()) {
     const auto found = in_flight_.find(mid);
@@ -212,8 +211,7 @@ void SitePublisher::TakeMessages() {
     }
     // A configuration the gateway announced once, for a device the site no
     // longer has: removed, so that its entities go.
-    if (m.payload.empty() || !UnderFilter(m.topic, AnnouncedFilter(*discovery_))) continue;
-    if (announced_.count(m.topic) == 0) PublishRetained(m.topic, "");
+    PublishRetained(m.topic, "");
   }
 }
 

@@ -109,6 +109,7 @@ class SitePublisher {
   void Connected();
   void ConnectionLost();
   void TakeAcknowledged();
+  void TakeRefused();
   void TakeMessages();
   void PublishDiscovery();
   void PublishRetained(const std::string& topic, const std::string& payload);

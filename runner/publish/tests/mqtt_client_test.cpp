@@ -189,9 +189,13 @@ TEST(MqttClientTest, AMessageTheBrokerRefusesIsToldNotAcknowledged) {
     for (int id : client.TakeAcknowledged()) acked.push_back(id);
     return std::count(acked.begin(), acked.end(), *allowed) == 1;
   }));
-  EXPECT_TRUE(events.WaitFor("refused message " + std::to_string(*denied) +
-                             " on elsewhere/A/state: not authorised"));
+  EXPECT_TRUE(events.WaitFor("refused a message on elsewhere/A/state: not authorised"));
   EXPECT_EQ(std::count(acked.begin(), acked.end(), *denied), 0);
+  EXPECT_EQ(client.TakeRefused(), std::vector<int>{*denied});
+  // More refusals of the same kind are not told again.
+  ASSERT_TRUE(client.Publish("elsewhere/A/state", "{}", 1, false));
+  EXPECT_TRUE(WaitUntil([&] { return !client.TakeRefused().empty(); }));
+  EXPECT_EQ(events.Count("refused a message"), 1);
   EXPECT_EQ(client.State().acknowledged, 1u);
 }
 

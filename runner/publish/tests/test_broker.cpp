@@ -61,9 +61,13 @@ std::string ReadAll(const std::string& path) {
 TestBroker::TestBroker(const halvex::testing::TestFolder& folder, BrokerAccess access)
     : config_(folder / "mosquitto.conf"), log_(folder / "mosquitto.log"), port_(FreePort()) {
   std::ofstream conf(config_);
-  conf << "listener " << port_ << " 127.0.0.1\n"
-       << "persistence false\n"
-       << "log_dest stderr\n"
+  conf << "listener " << port_ << " 127.0.0.1\n";
+  if (access.persistent)
+    conf << "persistence true\npersistence_location " << folder.path()
+         << "/\nautosave_interval 1\nmax_queued_messages 100000\n";
+  else
+    conf << "persistence false\n";
+  conf << "log_dest stderr\n"
        << "log_type all\n";
   // As root the broker would otherwise switch to a user that cannot read the folder.
   if (::geteuid() == 0) conf << "user root\n";
@@ -115,10 +119,16 @@ void TestBroker::Stop() {
   pid_ = -1;
 }
 
-TestSubscriber::TestSubscriber(int port, const std::string& filter, const BrokerAccess& access) {
+TestSubscriber::TestSubscriber(int port, const std::string& filter, const BrokerAccess& access,
+                               const std::string& session) {
   mosquitto_lib_init();
-  mosq_ = mosquitto_new(nullptr, true, this);
-  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  if (session.empty()) {
+    mosq_ = mosquitto_new(nullptr, true, this);
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  } else {  // MQTT 3.1.1: a session without clean start lasts until it is cleaned
+    mosq_ = mosquitto_new(session.c_str(), false, this);
+    mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
+  }
   mosquitto_message_callback_set(mosq_, OnMessage);
   mosquitto_subscribe_callback_set(mosq_, OnSubscribe);
   mosquitto_publish_callback_set(mosq_, OnPublish);

@@ -31,6 +31,9 @@ struct BrokerAccess {
   std::string user;      // empty: anonymous clients allowed
   std::string password;  // made into a password file with mosquitto_passwd
   std::string acl;       // the acl_file's text; empty: none
+  // Sessions and their queued messages saved every second, so they outlive
+  // a killed broker.
+  bool persistent = false;
 };
 
 class TestBroker {
@@ -59,10 +62,13 @@ struct Received {
 };
 
 // A plain libmosquitto client on its own thread, subscribed to `filter`
-// once constructed.
+// once constructed. With a `session` name its session stays at the broker
+// while it is away (and, on a persistent broker, across a restart): what
+// arrives meanwhile waits for it.
 class TestSubscriber {
  public:
-  TestSubscriber(int port, const std::string& filter, const BrokerAccess& access = {});
+  TestSubscriber(int port, const std::string& filter, const BrokerAccess& access = {},
+                 const std::string& session = "");
   ~TestSubscriber();
   TestSubscriber(const TestSubscriber&) = delete;
   TestSubscriber& operator=(const TestSubscriber&) = delete;
