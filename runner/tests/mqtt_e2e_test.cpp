@@ -3,16 +3,20 @@
 // away; every round delivered after it comes back, even when the host was
 // killed meanwhile; a broker that refuses told with its reason.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +27,7 @@
 
 #include "runner/history/history_store.h"
 #include "runner/publish/tests/test_broker.h"
+#include "runner/site/demo_site.h"
 #include "runner/time/time_text.h"
 #include "tests/support/test_folder.h"
 
@@ -44,20 +49,19 @@ Json::Value Parse(const std::string& text) {
   return v;
 }
 
-// qorv-host running the demo with --json, its lines timed as they come.
+// qorv-host with --json, its lines timed as they come.
 class Host {
  public:
-  Host(const TestFolder& folder, const std::string& broker_url, const std::string& extra = "")
-      : folder_(folder) {
+  // `args` after the program's name and --json --log.
+  Host(const TestFolder& folder, const std::string& args) {
     int out[2];
     if (::pipe(out) != 0) throw std::runtime_error("pipe");
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], STDOUT_FILENO);
       ::close(out[0]);
-      const std::string command = std::string("exec ") + QORV_HOST_PATH + " demo --json --mqtt " +
-                                  broker_url + " --db '" + (folder / "history.db") + "' --log '" +
-                                  (folder / "host.log") + "' " + extra + " 2>>'" +
+      const std::string command = std::string("exec ") + QORV_HOST_PATH + " --json --log '" +
+                                  (folder / "host.log") + "' " + args + " 2>>'" +
                                   (folder / "stderr") + "'";
       ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
       ::_exit(127);
@@ -118,7 +122,6 @@ class Host {
     ::close(fd);
   }
 
-  const TestFolder& folder_;
   pid_t pid_ = -1;
   int status_ = -1;
   std::thread reader_;
@@ -126,6 +129,12 @@ class Host {
   std::vector<Clock::time_point> times_;
   std::vector<Json::Value> rounds_;
 };
+
+// The demo publishing to `broker_url`, its history in the folder.
+std::string Demo(const TestFolder& folder, const std::string& broker_url,
+                 const std::string& extra = "") {
+  return "demo --mqtt " + broker_url + " --db '" + (folder / "history.db") + "' " + extra;
+}
 
 // Each device's state messages by sequence number, and how often each came.
 struct StateLog {
@@ -192,6 +201,13 @@ bool SameRound(const Json::Value& message, const HistoryRow& row) {
   return !message["cells"].empty();
 }
 
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 bool WaitUntil(const std::function<bool()>& done, Clock::duration timeout) {
   const auto deadline = Clock::now() + timeout;
   while (!done()) {
@@ -206,7 +222,7 @@ TEST(MqttE2eTest, EveryRoundArrivesOnceAndSaysWhatTheHistoryKept) {
   TestBroker broker(folder);
   broker.Start();
   TestSubscriber sub(broker.Port(), "halvex/#");
-  Host host(folder, broker.Url(), "--rounds 14");
+  Host host(folder, Demo(folder, broker.Url(), "--rounds 14"));
   ASSERT_EQ(host.Wait(), 0);
   ASSERT_TRUE(WaitUntil([&] { return AllArrived(sub, 13); }, seconds(5)));
   const auto states = States(sub);
@@ -235,19 +251,22 @@ TEST(MqttE2eTest, EveryRoundArrivesOnceAndSaysWhatTheHistoryKept) {
   EXPECT_TRUE(sub.Count("halvex/string-A/alarm") >= 1) << "the demo's cell drop is raised";
   EXPECT_EQ(sub.Last("halvex/status"), "offline") << "the host left";
   const Json::Value last = host.Rounds().back()["mqtt"];
-  EXPECT_EQ(last["published"].asUInt64() + last["waiting"].asUInt64(), 28u) << last.toStyledString();
+  EXPECT_EQ(last["published"].asUInt64() + last["waiting"].asUInt64(), 28u)
+      << last.toStyledString();
 }
 
 // The broker away from 10 s to 40 s of a 60 s run; the host killed in the
 // middle of the outage when `kill_host`, and started again.
 void RunThroughAnOutage(bool kill_host) {
   TestFolder folder;
-  TestBroker broker(folder, BrokerAccess{"", "", "", true});
+  BrokerAccess persistent;
+  persistent.persistent = true;
+  TestBroker broker(folder, persistent);
   broker.Start();
   TestSubscriber sub(broker.Port(), "halvex/#", {}, "watcher-" + std::to_string(::getpid()));
   const auto start = Clock::now();
   auto at = [&](int s) { std::this_thread::sleep_until(start + seconds(s)); };
-  auto host = std::make_unique<Host>(folder, broker.Url());
+  auto host = std::make_unique<Host>(folder, Demo(folder, broker.Url()));
   at(10);
   broker.Stop();
   milliseconds gap_before_kill{0};
@@ -256,7 +275,7 @@ void RunThroughAnOutage(bool kill_host) {
     host->Signal(SIGKILL);
     gap_before_kill = host->LargestGap();
     host->Wait();
-    host = std::make_unique<Host>(folder, broker.Url());
+    host = std::make_unique<Host>(folder, Demo(folder, broker.Url()));
   }
   at(40);
   broker.Start();
@@ -278,6 +297,96 @@ TEST(MqttE2eTest, ABrokerOutageHoldsUpNoRoundAndLosesNoMessage) { RunThroughAnOu
 
 TEST(MqttE2eTest, AHostKilledDuringTheOutageSendsItsBacklogWhenStartedAgain) {
   RunThroughAnOutage(true);
+}
+
+void Run(const std::string& command) {
+  ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+// A certificate authority, a broker's certificate for 127.0.0.1 signed by
+// it, and another authority that signed nothing of the broker's.
+void MakeCertificates(const TestFolder& folder) {
+  const std::string d = folder.path() + "/";
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
+  Run("openssl req -x509" + key + " -keyout " + d + "ca.key -out " + d +
+      "ca.pem -subj /CN=site-ca");
+  Run("openssl req -x509" + key + " -keyout " + d + "other.key -out " + d +
+      "other-ca.pem -subj /CN=other-ca");
+  Run("openssl req" + key + " -keyout " + d + "broker.key -out " + d +
+      "broker.csr -subj /CN=127.0.0.1");
+  std::ofstream(d + "san.ext") << "subjectAltName=IP:127.0.0.1\n";
+  Run("openssl x509 -req -in " + d + "broker.csr -CA " + d + "ca.pem -CAkey " + d +
+      "ca.key -CAcreateserial -days 2 -out " + d + "broker.pem -extfile " + d + "san.ext");
+}
+
+// Each way a broker can refuse the host: told with its reason in the
+// host's events, retried, and the rounds go on as before.
+TEST(MqttE2eTest, ARefusingBrokerIsToldWithItsReasonAndPollingGoesOn) {
+  struct Case {
+    const char* what;
+    BrokerAccess access;
+    Json::Value mqtt;  // the site's "mqtt" object, its url set by the test
+    std::string event;
+    bool connects;
+  };
+  TestFolder folder;
+  MakeCertificates(folder);
+  const std::string d = folder.path() + "/";
+  std::ofstream(d + "password") << "wrong\n";
+  ::chmod((d + "password").c_str(), 0600);
+  auto mqtt = [&](const std::string& user, const std::string& ca) {
+    Json::Value m(Json::objectValue);
+    if (!user.empty()) m["username"] = user, m["password_file"] = d + "password";
+    if (!ca.empty()) m["ca_file"] = d + ca;
+    return m;
+  };
+  auto access = [](const char* user, const char* password, const char* acl) {
+    BrokerAccess a;
+    a.user = user, a.password = password, a.acl = acl;
+    return a;
+  };
+  BrokerAccess tls;
+  tls.cafile = d + "ca.pem", tls.certfile = d + "broker.pem", tls.keyfile = d + "broker.key";
+  const std::vector<Case> cases = {
+      {"wrong password", access("site", "right", ""), mqtt("site", ""),
+       "refused the connection: not authorised", false},
+      {"topic denied", access("site", "wrong", "user site\ntopic write halvex/status\n"),
+       mqtt("site", ""), "refused a message on halvex/string-A/state: not authorised", true},
+      {"broker's CA", tls, mqtt("", "ca.pem"), "connected to", true},
+      {"another CA", tls, mqtt("", "other-ca.pem"), "certificate verify failed", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestFolder run;
+    TestBroker broker(run, c.access);
+    broker.Start();
+    Json::Value site = DemoSiteJson(true, run / "history.db");
+    site["mqtt"] = c.mqtt;
+    site["mqtt"]["url"] = (c.access.certfile.empty() ? "mqtt" : "mqtts") +
+                          std::string("://127.0.0.1:") + std::to_string(broker.Port());
+    std::ofstream(run / "site.json") << site.toStyledString();
+    Host host(run, "--rounds 6 '" + (run / "site.json") + "'");
+    EXPECT_EQ(host.Wait(), 0);
+    EXPECT_EQ(host.Rounds().size(), 6u);
+    EXPECT_LE(host.LargestGap().count(), 1000 + 50) << "a round was held up";
+    std::string events;
+    for (const Json::Value& round : host.Rounds())
+      for (const Json::Value& e : round["events"]) events += e.asString() + "\n";
+    EXPECT_NE(events.find(c.event), std::string::npos) << events;
+    const Json::Value last = host.Rounds().back()["mqtt"];
+    EXPECT_EQ(last["connected"].asBool(), c.connects) << last.toStyledString();
+    if (!c.connects) {
+      // Tried again (after 1 s, 2 s ...), not given up.
+      const std::string log = ReadFile(run / "mosquitto.log");
+      std::size_t tries = 0;
+      for (std::size_t at = 0; (at = log.find("New connection from", at)) != std::string::npos;
+           ++at)
+        ++tries;
+      EXPECT_GE(tries, 2u) << log;
+      EXPECT_EQ(last["published"].asUInt64(), 0u);
+      EXPECT_EQ(last["waiting"].asUInt64(), 12u) << "every round kept for later";
+    }
+  }
 }
 
 }  // namespace

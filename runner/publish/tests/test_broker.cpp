@@ -62,6 +62,9 @@ TestBroker::TestBroker(const halvex::testing::TestFolder& folder, BrokerAccess a
     : config_(folder / "mosquitto.conf"), log_(folder / "mosquitto.log"), port_(FreePort()) {
   std::ofstream conf(config_);
   conf << "listener " << port_ << " 127.0.0.1\n";
+  if (!access.certfile.empty())
+    conf << "cafile " << access.cafile << "\ncertfile " << access.certfile << "\nkeyfile "
+         << access.keyfile << "\n";
   if (access.persistent)
     conf << "persistence true\npersistence_location " << folder.path()
          << "/\nautosave_interval 1\nmax_queued_messages 100000\n";

@@ -34,6 +34,8 @@ struct BrokerAccess {
   // Sessions and their queued messages saved every second, so they outlive
   // a killed broker.
   bool persistent = false;
+  // A TLS listener with these files (PEM), when given.
+  std::string cafile, certfile, keyfile;
 };
 
 class TestBroker {
