@@ -340,11 +340,7 @@ TEST(MqttE2eTest, ARefusingBrokerIsToldWithItsReasonAndPollingGoesOn) {
     if (!ca.empty()) m["ca_file"] = d + ca;
     return m;
   };
-  auto access = [](const char* user, const char* password, const char* acl) {
-    BrokerAccess a;
-    a.user = user, a.password = password, a.acl = acl;
-    return a;
-  };
+  using access = BrokerAccess;
   BrokerAccess tls;
   tls.cafile = d + "ca.pem", tls.certfile = d + "broker.pem", tls.keyfile = d + "broker.key";
   const std::vector<Case> cases = {

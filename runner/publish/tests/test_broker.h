@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_folder.h"
@@ -28,6 +29,10 @@ struct mosquitto_message;
 namespace runner::publish::testing {
 
 struct BrokerAccess {
+  BrokerAccess() = default;
+  BrokerAccess(std::string user_name, std::string pass, std::string acl_text)
+      : user(std::move(user_name)), password(std::move(pass)), acl(std::move(acl_text)) {}
+
   std::string user;      // empty: anonymous clients allowed
   std::string password;  // made into a password file with mosquitto_passwd
   std::string acl;       // the acl_file's text; empty: none

@@ -125,6 +125,36 @@ TEST(LiveViewTest, TwoThirtyCellStringsWithTheirHealthFitEightyByTwentyFourWithA
     EXPECT_NE(all.find(part), std::string::npos) << part << "\n" << all;
 }
 
+TEST(LiveViewTest, TheBrokerTakesALineOnlyOnceItIsAwayAndTheFrameStillFits) {
+  SiteView view = TwoCellView(DataState::kFresh);
+  PublishCounts broker;
+  broker.broker = "127.0.0.1:1883";
+  broker.connected = true;
+  broker.published = 40;
+  view.mqtt = broker;
+  const std::string quiet = RenderView(view, {80, 0, false, 0, ""});
+  EXPECT_EQ(quiet.find("MQTT"), std::string::npos) << quiet;
+
+  broker.connected = false;
+  broker.waiting = 6;
+  broker.trouble = "connection to 127.0.0.1:1883 lost: Connection refused";
+  view.mqtt = broker;
+  StoreState store;
+  store.lost = 2;
+  store.last_error = "disk I/O error";
+  view.store = store;
+  for (int k = 0; k < 28; ++k) view.devices[0].cells.push_back(13.3f);
+  view.devices.push_back(view.devices[0]);
+  const std::vector<std::string> lines = VisibleLines(RenderView(view, {80, 24, true, 0, ""}));
+  EXPECT_LT(lines.size(), 25u);
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  for (const char* part : {"history: 0 pending, 2 lost; last error: disk I/O error",
+                           "MQTT 127.0.0.1:1883: 40 published, 6 waiting, 0 backlog, 0 skipped; "
+                           "away: conn"})
+    EXPECT_NE(all.find(part), std::string::npos) << part << "\n" << all;
+}
+
 TEST(LiveViewTest, BarsGrowWithTheVoltageAndStayInsideTheirWidth) {
   struct Case {
     const char* name;
