@@ -3,6 +3,8 @@
 #
 #   format    every C++ file in the house format (clang-format --dry-run -Werror)
 #   native    the tree on this machine, every unit and end-to-end test
+#   package   the Debian package: built, checked, installed, run and purged
+#             (as root)
 #   mipsel    the cross build for the controller, its tests under qemu-mipsel,
 #             the plug-in's size budget and its C library imports
 #   sanitize  every test under AddressSanitizer, UBSan and LeakSanitizer
@@ -18,7 +20,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_stages=(format native mipsel sanitize fuzz soak valgrind)
+all_stages=(format native package mipsel sanitize fuzz soak valgrind)
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=("${all_stages[@]}")
 
@@ -32,6 +34,7 @@ native() {
   ctest --test-dir "$build" --output-on-failure -j"$jobs"
 }
 format() { scripts/ci/format.sh; }
+package() { scripts/ci/package.sh; }
 mipsel() { scripts/ci/mipsel.sh; }
 sanitize() { scripts/ci/sanitize.sh; }
 fuzz() { scripts/ci/fuzz.sh "${FUZZ_SECONDS:-60}"; }
