@@ -29,15 +29,20 @@ valgrind --tool=callgrind --callgrind-out-file="$work/out" --collect-atstart=no 
   >/dev/null 2>"$work/valgrind.log" || { cat "$work/valgrind.log" >&2; exit 1; }
 
 # callgrind names a file once, "fl=(7) /path", and after that by number
-# alone; a file whose code ran appears as fl=, fi= or fe=.
+# alone. A file counts when code of it ran itself (a cost line of its own,
+# fl=, fi= or fe= before it), not when it only called into the route (the
+# cost line after calls=).
 awk '
   /^c?f[lie]=\(/ {
     lp = index($0, "("); rp = index($0, ")")
     id = substr($0, lp + 1, rp - lp - 1)
     rest = substr($0, rp + 2)
     if (rest != "") name[id] = rest
-    if (substr($0, 1, 1) != "c") used[id] = 1
+    if (substr($0, 1, 1) != "c") file = id
+    next
   }
+  /^calls=/ { call = 1; next }
+  /^[0-9+-]/ { if (!call) used[file] = 1; call = 0; next }
   END { for (id in used) if (id in name) print name[id] }
 ' "$work/out" |
   grep -v '^/usr/' |
