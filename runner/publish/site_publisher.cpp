@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <thread>
 #include <utility>
 
 #include "runner/publish/round_messages.h"
@@ -83,6 +84,14 @@ void SitePublisher::Start() {
 void SitePublisher::Stop() {
   if (stopped_) return;
   stopped_ = true;
+  // The last rounds' acknowledgements, for up to a second: what is not
+  // acknowledged is sent again at the next start.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!in_flight_.empty() && client_.State().connected &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    TakeAcknowledged();
+  }
   client_.Stop();
   TakeAcknowledged();
 }

@@ -253,6 +253,12 @@ TEST(MqttE2eTest, EveryRoundArrivesOnceAndSaysWhatTheHistoryKept) {
   const Json::Value last = host.Rounds().back()["mqtt"];
   EXPECT_EQ(last["published"].asUInt64() + last["waiting"].asUInt64(), 28u)
       << last.toStyledString();
+  // The last rounds' acknowledgements are waited for at the stop.
+  EXPECT_NE(ReadFile(folder / "stderr")
+                .find("28 state messages published (0 from the backlog), 0 "
+                      "waiting"),
+            std::string::npos)
+      << ReadFile(folder / "stderr");
 }
 
 // The broker away from 10 s to 40 s of a 60 s run; the host killed in the
