@@ -94,15 +94,21 @@ struct MqttCallbacks {
     {
       const std::lock_guard<std::mutex> lock(c.mutex_);
       const auto it = c.in_flight_.find(mid);
-      const std::string topic = it == c.in_flight_.end() ? "" : it->second;
-      if (it != c.in_flight_.end()) c.in_flight_.erase(it);
+      const bool known = it != c.in_flight_.end();
+      const std::string topic = known ? it->second : "";
+      if (known) c.in_flight_.erase(it);
+      // A broker on the same machine can answer before Publish() has noted
+      // the message: Publish() finds the answer here and tells it.
+      if (!known && mid != c.status_mid_) {
+        if (c.settled_early_.size() >= kMaxEvents) c.settled_early_.erase(c.settled_early_.begin());
+        c.settled_early_[mid] = reason;
+      }
       if (mid == c.status_mid_) {
         if (reason >= MQTT_RC_UNSPECIFIED)
           refused = "refused " + c.status_topic_ + ": " + ReasonText(reason);
       } else if (reason >= MQTT_RC_UNSPECIFIED) {
         // Told once per topic and reason, not per message.
-        refused =
-            "refused a message" + (topic.empty() ? "" : " on " + topic) + ": " + ReasonText(reason);
+        if (known) refused = "refused a message on " + topic + ": " + ReasonText(reason);
         PushBounded(c.refused_ids_, mid, kMaxAcknowledged);
       } else {
         ++c.state_.acknowledged;
@@ -205,9 +211,20 @@ std::optional<int> MqttClient::Publish(const std::string& topic, const std::stri
   const int rc = mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()),
                                    payload.data(), qos, retain);
   if (rc != MOSQ_ERR_SUCCESS) return std::nullopt;
-  const std::lock_guard<std::mutex> lock(mutex_);
-  ++state_.published;
-  if (qos > 0) in_flight_[mid] = topic;
+  std::string refused;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++state_.published;
+    const auto early = settled_early_.find(mid);
+    if (early != settled_early_.end()) {
+      if (early->second >= MQTT_RC_UNSPECIFIED)
+        refused = "refused a message on " + topic + ": " + ReasonText(early->second);
+      settled_early_.erase(early);
+    } else if (qos > 0) {
+      in_flight_[mid] = topic;
+    }
+  }
+  if (!refused.empty()) Failed(broker_ + " " + refused);
   return mid;
 }
 

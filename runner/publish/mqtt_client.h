@@ -113,6 +113,7 @@ class MqttClient {
   std::vector<Subscription> subscriptions_;
   std::deque<int> refused_ids_;
   std::map<int, std::string> in_flight_;  // message id -> topic, until confirmed
+  std::map<int, int> settled_early_;      // message id -> reason, confirmed before it was noted
   int status_mid_ = -1;                   // the "online" message, not the caller's
   std::string last_failure_;              // told once until it changes or we connect
   // The client thread's own, for the connection under way.
