@@ -10,7 +10,7 @@ packages=(
   libjsoncpp-dev libboost-dev libboost-date-time-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev libcli11-dev libcairo2-dev libexpat1-dev
-  libmosquitto-dev mosquitto mosquitto-clients openssl
+  libmosquitto-dev mosquitto mosquitto-clients openssl libsystemd-dev
   clang-14 clang-format-14 libclang-rt-14-dev valgrind
   "$@"
 )

@@ -3,10 +3,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <iostream>
+#include <thread>
 
 #include "runner/lines/poller.h"
 #include "runner/publish/site_publisher.h"
+#include "runner/service/journal_lines.h"
+#include "runner/service/service_notify.h"
 #include "runner/view/json_report.h"
 #include "runner/view/live_view.h"
 #include "runner/view/output_split.h"
@@ -63,8 +68,9 @@ class RoundPrinter {
         std::cerr << "\rround " << report.round << "/" << options_.rounds << std::flush;
       return;
     }
+    if (!ansi_) return;  // no terminal: the events go out as journal lines instead
     ViewStyle style{out_.Columns(), out_.Rows(), ansi_, options_.rounds, options_.title};
-    out_.Write(RenderView(view, style) + (ansi_ ? "" : "\n"));
+    out_.Write(RenderView(view, style));
   }
 
  private:
@@ -152,6 +158,23 @@ void ReportBroker(const std::optional<PublishCounts>& m) {
   std::cerr << "\n";
 }
 
+std::size_t ActiveAlarms(const SiteView& view) {
+  std::size_t n = 0;
+  for (const DeviceView& d : view.devices) n += d.alarms.size();
+  return n;
+}
+
+// Test builds only: while the file QORV_HOST_TEST_STALL_FILE names exists,
+// the poll thread sleeps here, as it would in a device call that hangs, so
+// the tests can watch the service watchdog go without its pings.
+void StallWhileTestAsks() {
+#ifdef QORV_HOST_TEST_HOOKS
+  static const char* const file = std::getenv("QORV_HOST_TEST_STALL_FILE");
+  while (file != nullptr && ::access(file, F_OK) == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+#endif
+}
+
 }  // namespace
 
 int RunSite(Site site, const RunOptions& options) {
@@ -165,8 +188,18 @@ int RunSite(Site site, const RunOptions& options) {
   };
   host_options.default_plugin = options.default_plugin;
   host_options.capture = options.capture;
-  host_options.event_sink = [](const std::string& line) {
+  // Under systemd (standard output neither a terminal nor JSON lines) each
+  // event also goes to the original standard output, led by its priority.
+  const bool journal = !options.json && !out.IsTerminal();
+  host_options.event_sink = [journal, &out](const std::string& line) {
     std::cout << "host: " << line << std::endl;
+    if (journal) out.Write(service::JournalLine(line));
+  };
+  service::ServiceNotify notify;
+  host_options.longest_wait = notify.LongestWait(host_options.longest_wait);
+  host_options.on_wake = [&notify] {
+    StallWhileTestAsks();
+    notify.Beat(std::chrono::steady_clock::now());
   };
   Poller host(std::move(site), host_options);
   try {
@@ -176,6 +209,7 @@ int RunSite(Site site, const RunOptions& options) {
           *mqtt, PublishedDevices(host), QORV_HOST_VERSION, StoreFor(host, history_db));
       publisher->Start();
     }
+    notify.Ready();
   } catch (const std::exception& e) {
     std::cerr << "qorv-host: " << e.what() << "\n";
     return 1;
@@ -195,8 +229,11 @@ int RunSite(Site site, const RunOptions& options) {
         view.mqtt = publisher->Counts();
       }
       printer(r, view);
+      notify.Status(service::StatusLine(host.rounds_reported(), ActiveAlarms(view)),
+                    std::chrono::steady_clock::now());
     });
   }
+  notify.Stopping();
   const bool interrupted = host.StopRequested();
   const unsigned rounds = host.rounds_reported();
   const std::vector<std::string> idle = DevicesWithoutARound(host);

@@ -28,13 +28,14 @@ using Steady = std::chrono::steady_clock;
 void Poller::Run(unsigned rounds, const std::function<void(const RoundReport&)>& on_round) {
   on_round_ = on_round;
   const unsigned goal = rounds_reported_ + rounds;
-  while (RunOnce(milliseconds(500)))
+  while (RunOnce(options_.longest_wait))
     if (rounds != 0 && rounds_reported_ >= goal) break;
   on_round_ = nullptr;
 }
 
 bool Poller::RunOnce(milliseconds max_wait) {
   if (!started_ || stop_requested_.load()) return false;
+  if (options_.on_wake) options_.on_wake();
   Steady::time_point now = Steady::now();
   BeginRoundIfDue(now);
   ExpireTurns(now);

@@ -59,6 +59,10 @@ struct PollerOptions {
   std::chrono::milliseconds retry_most{30000};  // doubling up to this
   std::shared_ptr<CaptureSink> capture;         // null: no capture of the devices
   std::function<void(const RoundResult&)> on_round_result;  // every finished round
+  // Each turn of Run()'s loop, on the poll thread, which wakes at least
+  // every `longest_wait` (the service watchdog pings from here).
+  std::function<void()> on_wake;
+  std::chrono::milliseconds longest_wait{500};
 };
 
 struct RoundReport {
