@@ -24,6 +24,7 @@ HistoryWriter::HistoryWriter(std::unique_ptr<HistoryStore> store, HistoryWriterO
 HistoryWriter::~HistoryWriter() { Stop(); }
 
 bool HistoryWriter::Add(HistoryJob job) {
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ || queue_.size() >= options_.capacity) {
@@ -31,8 +32,11 @@ bool HistoryWriter::Add(HistoryJob job) {
       return false;
     }
     queue_.push_back(std::move(job));
+    // The writer sleeps only on an empty queue or until a set time; it
+    // needs waking for the first job, and for a full batch while it gathers.
+    wake = queue_.size() == 1 || queue_.size() == kBatch;
   }
-  wake_.notify_one();
+  if (wake) wake_.notify_one();
   return true;
 }
 
@@ -67,6 +71,7 @@ void HistoryWriter::Stop() {
 void HistoryWriter::Loop() {
   std::chrono::milliseconds retry = options_.retry_first;
   Clock::time_point retry_at{};
+  Clock::time_point gather_until{};
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (queue_.empty()) {
@@ -81,6 +86,14 @@ void HistoryWriter::Loop() {
       wake_.wait_until(lock, stopping_ ? std::min(retry_at, flush_until_) : retry_at);
       continue;
     }
+    if (!stopping_ && queue_.size() < kBatch && options_.gather.count() > 0) {
+      if (gather_until == Clock::time_point{}) gather_until = now + options_.gather;
+      if (now < gather_until) {
+        wake_.wait_until(lock, gather_until);
+        continue;
+      }
+    }
+    gather_until = {};
     const std::size_t count = std::min(queue_.size(), kBatch);
     std::vector<HistoryJob> batch(queue_.begin(), queue_.begin() + static_cast<long>(count));
     writing_ = true;
