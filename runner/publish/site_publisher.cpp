@@ -90,10 +90,10 @@ void SitePublisher::Stop() {
   while (!in_flight_.empty() && client_.State().connected &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    TakeAcknowledged();
+    TakeAcknowledged(std::chrono::steady_clock::now());
   }
   client_.Stop();
-  TakeAcknowledged();
+  TakeAcknowledged(std::chrono::steady_clock::now());
 }
 
 void SitePublisher::Round(const RoundResult& round) {
@@ -146,7 +146,7 @@ void SitePublisher::Tick(const std::vector<DeviceStatus>& statuses,
   if (connected && !was_connected_) Connected();
   if (!connected && was_connected_) ConnectionLost();
   was_connected_ = connected;
-  TakeAcknowledged();
+  TakeAcknowledged(now);
   TakeRefused();
   TakeMessages();
   for (const DeviceStatus& status : statuses) {
@@ -200,14 +200,20 @@ void SitePublisher::TakeRefused() {
   }
 }
 
-void SitePublisher::TakeAcknowledged() {
+void SitePublisher::TakeAcknowledged(std::chrono::steady_clock::time_point now) {
+  while (!acked_order_.empty() && now - acked_order_.front().first > kAckedForgetAfter) {
+    acked_seqs_.erase(acked_order_.front().second);
+    acked_order_.pop_front();
+  }
   for (int mid : client_.TakeAcknowledged()) {
     const auto found = in_flight_.find(mid);
     if (found == in_flight_.end()) continue;
-    Queue(HistoryJob::Kind::kAcknowledged, found->second.data_id, found->second.seq);
+    const std::pair<unsigned, std::uint64_t> key{found->second.data_id, found->second.seq};
+    Queue(HistoryJob::Kind::kAcknowledged, key.first, key.second);
     ++counts_.published;
-    in_flight_seqs_.erase({found->second.data_id, found->second.seq});
+    in_flight_seqs_.erase(key);
     in_flight_.erase(found);
+    if (store_ && acked_seqs_.insert(key).second) acked_order_.emplace_back(now, key);
   }
 }
 
@@ -275,7 +281,8 @@ bool SitePublisher::SendBacklogOf(Device& d, unsigned& budget) {
       return true;
     }
     for (const OutboxMessage& m : rows) {
-      if (in_flight_seqs_.count({m.data_id, m.seq}) != 0) {
+      if (in_flight_seqs_.count({m.data_id, m.seq}) != 0 ||
+          acked_seqs_.count({m.data_id, m.seq}) != 0) {
         d.backlog_after = m.seq;
         continue;
       }

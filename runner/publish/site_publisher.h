@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -73,6 +74,7 @@ class SitePublisher {
   static constexpr std::size_t kMaxInFlight = 1000;
   // Backlog messages sent per second at most, for the whole site.
   static constexpr unsigned kBacklogPerSecond = 200;
+  static constexpr std::chrono::seconds kAckedForgetAfter{30};
 
   SitePublisher(MqttSettings settings, std::vector<PublishedDevice> devices, std::string version,
                 std::optional<PublisherStore> store);
@@ -108,7 +110,7 @@ class SitePublisher {
 
   void Connected();
   void ConnectionLost();
-  void TakeAcknowledged();
+  void TakeAcknowledged(std::chrono::steady_clock::time_point now);
   void TakeRefused();
   void TakeMessages();
   void PublishDiscovery();
@@ -127,6 +129,12 @@ class SitePublisher {
   std::map<unsigned, Device> devices_;
   std::map<int, InFlight> in_flight_;  // state messages by message id
   std::set<std::pair<unsigned, std::uint64_t>> in_flight_seqs_;
+  // Acknowledged messages whose rows the history writer may not have
+  // deleted yet: the backlog must not read them as waiting and send them
+  // twice. Forgotten after kAckedForgetAfter, long after the writer's commit.
+  std::set<std::pair<unsigned, std::uint64_t>> acked_seqs_;
+  std::deque<std::pair<std::chrono::steady_clock::time_point, std::pair<unsigned, std::uint64_t>>>
+      acked_order_;
   std::set<std::string> announced_;  // the site's configuration topics
   std::vector<std::string> events_;
   PublishCounts counts_;
