@@ -183,7 +183,8 @@ int RunSite(Site site, const RunOptions& options) {
   OutputSplit out(options.log_path);
   std::unique_ptr<publish::SitePublisher> publisher;
   PollerOptions host_options;
-  host_options.on_round_result = [&publisher](const RoundResult& round) {
+  host_options.on_round_result = [&publisher, &options](const RoundResult& round) {
+    if (options.on_round_result) options.on_round_result(round);
     if (publisher) publisher->Round(round);
   };
   host_options.default_plugin = options.default_plugin;

@@ -3,10 +3,12 @@
 // device log, Ctrl-C, and the summary at the end.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "runner/lines/device_recorder.h"
+#include "runner/round/round_result.h"
 #include "runner/site/site.h"
 
 namespace runner {
@@ -20,6 +22,9 @@ struct RunOptions {
   std::string default_plugin;                // when the site names none
   std::string title;                         // shown in the view's first line
   std::shared_ptr<CaptureSink> capture;      // where each device's capture goes; null: none
+  // Called on the poll thread with each finished round before it is
+  // published; for tools that time the route (the MQTT benchmark).
+  std::function<void(const RoundResult&)> on_round_result;
 };
 
 // The exit status of a run in which history rows or alarms were lost (the
