@@ -143,7 +143,7 @@ if [ "$missing" -eq 0 ]; then
   echo "check-host-imports: all $wanted host imports of $plugin are defined by $host"
   exit 0
 fi
-demangle=cat
+demangle="cat"
 command -v c++filt >/dev/null && demangle=c++filt
 paste "$work/missing" <($demangle <"$work/missing") | while IFS=$'\t' read -r symbol readable; do
   if [ "$symbol" = "$readable" ]; then echo "$symbol"; else echo "$symbol  $readable"; fi
