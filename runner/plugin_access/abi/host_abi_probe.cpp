@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -281,9 +282,15 @@ std::vector<std::string> LinesOf(std::istream& in) {
 
 // Prints "- expected" / "+ probed" for every line that differs; 1 when any.
 int Compare(const std::string& path, const std::string& probed) {
+  // The committed output is about 6 KiB; anything far larger is not one.
+  constexpr std::uintmax_t kMaxBytes = 64 * 1024;
+  std::error_code error;
+  const bool regular = std::filesystem::is_regular_file(path, error);
+  const std::uintmax_t bytes = regular ? std::filesystem::file_size(path, error) : 0;
   std::ifstream file(path);
-  if (!file) {
-    std::cerr << "host-abi-probe: cannot read " << path << '\n';
+  if (!regular || error || bytes > kMaxBytes || !file) {
+    std::cerr << "host-abi-probe: cannot read " << path << " as a probe output (a regular file of"
+              << " at most " << kMaxBytes << " bytes)\n";
     return 2;
   }
   std::istringstream got_text(probed);

@@ -31,7 +31,6 @@ omitted=_ZN12QorvSPDevice8OpenPortEv
 readelf --dyn-syms -W "$host_library" |
   awk -v omitted="$omitted" '$7 != "UND" && $8 ~ /^_Z/ && $8 != omitted { print "char " $8 ";" }' \
     >"$work/stub.c"
-grep -q _ZN12QorvSPDevice5ResetEv "$work/stub.c" || fail "stub has no host symbols: $work/stub.c"
 "$compiler" -x c -shared -fPIC -o "$work/libstub.so" "$work/stub.c" || fail "stub library does not build"
 run "$work/libstub.so" "$plugin"
 [ "$status" -eq 1 ] || fail "against the stub: exit $status, not 1"
