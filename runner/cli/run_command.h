@@ -3,6 +3,7 @@
 // device log, Ctrl-C, and the summary at the end.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,9 @@ struct RunOptions {
   std::string default_plugin;                // when the site names none
   std::string title;                         // shown in the view's first line
   std::shared_ptr<CaptureSink> capture;      // where each device's capture goes; null: none
+  // Reads the site again as it was read at start, on SIGHUP; empty: the
+  // site has no file (the demo).
+  std::function<Site()> reread_site;
 };
 
 // The exit status of a run in which history rows or alarms were lost (the
@@ -30,8 +34,8 @@ inline constexpr int kExitRowsLost = 3;
 inline constexpr int kExitNoRound = 4;
 
 // Runs `site` until Ctrl-C (SIGINT or SIGTERM) or the rounds are done, then
-// stops cleanly. Returns the process exit status: 0, 1 when the site could
-// not start, kExitRowsLost, kExitNoRound (which wins over rows lost; the
+// stops cleanly; SIGHUP puts the site file, read again, in force. Returns the process exit status:
+// 0, 1 when the site could not start, kExitRowsLost, kExitNoRound (which wins over rows lost; the
 // summary names both).
 int RunSite(Site site, const RunOptions& options);
 
