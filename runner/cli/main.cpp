@@ -194,16 +194,29 @@ std::string CommandLike(const std::string& word) {
   return best;
 }
 
-int RunWith(runner::Site site, CommonOptions& o) {
-  if (!o.plugin.empty()) site.plugin = o.plugin;
-  if (!o.db.empty()) site.history_db = o.db;
-  if (!o.mqtt.empty()) {
+// The command line over the site: the plug-in, database and broker given.
+void Override(runner::Site& site, const std::string& plugin, const std::string& db,
+              const std::string& mqtt) {
+  if (!plugin.empty()) site.plugin = plugin;
+  if (!db.empty()) site.history_db = db;
+  if (!mqtt.empty()) {
     if (!site.mqtt) {
       site.mqtt.emplace();
       site.mqtt->client_id = runner::DefaultClientId(runner::SiteName(site.origin));
     }
-    site.mqtt->broker = runner::ParseBrokerUrl(o.mqtt);
+    site.mqtt->broker = runner::ParseBrokerUrl(mqtt);
   }
+}
+
+// `path` empty: the built-in demo, which has no file to read again.
+int RunWith(runner::Site site, CommonOptions& o, const std::string& path = "") {
+  Override(site, o.plugin, o.db, o.mqtt);
+  if (!path.empty())
+    o.run.reread_site = [path, plugin = o.plugin, db = o.db, mqtt = o.mqtt] {
+      runner::Site again = runner::LoadSiteFile(path);
+      Override(again, plugin, db, mqtt);
+      return again;
+    };
   o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
   o.run.log_max_bytes = static_cast<std::uintmax_t>(o.log_max_mib) << 20;
 #ifdef QORV_HOST_HAVE_REPLAY
@@ -324,7 +337,7 @@ int main(int argc, char** argv) {
       return support::kExitUsage;
     }
     main_options.run.title = site_path;
-    return RunWith(runner::LoadSiteFile(site_path), main_options);
+    return RunWith(runner::LoadSiteFile(site_path), main_options, site_path);
   } catch (const std::exception& e) {
     std::cerr << "qorv-host: " << e.what() << "\n";
     return 1;

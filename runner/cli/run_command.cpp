@@ -8,6 +8,7 @@
 #include <iostream>
 #include <thread>
 
+#include "runner/cli/site_reloader.h"
 #include "runner/lines/poller.h"
 #include "runner/publish/site_publisher.h"
 #include "runner/service/journal_lines.h"
@@ -182,6 +183,7 @@ int RunSite(Site site, const RunOptions& options) {
   const std::optional<MqttSettings> mqtt = site.mqtt;
   OutputSplit out(options.log_path);
   std::unique_ptr<publish::SitePublisher> publisher;
+  std::unique_ptr<SiteReloader> reloader;  // while the loop runs
   PollerOptions host_options;
   host_options.on_round_result = [&publisher, &options](const RoundResult& round) {
     if (options.on_round_result) options.on_round_result(round);
@@ -198,9 +200,13 @@ int RunSite(Site site, const RunOptions& options) {
   };
   service::ServiceNotify notify;
   host_options.longest_wait = notify.LongestWait(host_options.longest_wait);
-  host_options.on_wake = [&notify] {
+  host_options.on_wake = [&notify, &reloader, &publisher] {
     StallWhileTestAsks();
     notify.Beat(std::chrono::steady_clock::now());
+    if (!reloader) return;
+    const std::optional<SiteChanges> changes = reloader->RunIfAsked();
+    if (changes && changes->refused.empty() && publisher)
+      publisher->SetDevices(PublishedDevices(reloader->host()));
   };
   Poller host(std::move(site), host_options);
   try {
@@ -217,6 +223,7 @@ int RunSite(Site site, const RunOptions& options) {
   }
   {
     StopSignals signals(host);
+    reloader = std::make_unique<SiteReloader>(host, options.reread_site);
     RoundPrinter printer(host, out, options);
     bool rotate_failed = false;
     host.Run(options.rounds, [&](const RoundReport& r) {
@@ -233,6 +240,7 @@ int RunSite(Site site, const RunOptions& options) {
       notify.Status(service::StatusLine(host.rounds_reported(), ActiveAlarms(view)),
                     std::chrono::steady_clock::now());
     });
+    reloader.reset();
   }
   notify.Stopping();
   const bool interrupted = host.StopRequested();

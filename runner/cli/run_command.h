@@ -25,6 +25,9 @@ struct RunOptions {
   // Called on the poll thread with each finished round before it is
   // published; for tools that time the route (the MQTT benchmark).
   std::function<void(const RoundResult&)> on_round_result;
+  // Reads the site again as it was read at start, on SIGHUP; empty: the
+  // site has no file (the demo).
+  std::function<Site()> reread_site;
 };
 
 // The exit status of a run in which history rows or alarms were lost (the
@@ -35,8 +38,8 @@ inline constexpr int kExitRowsLost = 3;
 inline constexpr int kExitNoRound = 4;
 
 // Runs `site` until Ctrl-C (SIGINT or SIGTERM) or the rounds are done, then
-// stops cleanly. Returns the process exit status: 0, 1 when the site could
-// not start, kExitRowsLost, kExitNoRound (which wins over rows lost; the
+// stops cleanly; SIGHUP puts the site file, read again, in force. Returns the process exit status:
+// 0, 1 when the site could not start, kExitRowsLost, kExitNoRound (which wins over rows lost; the
 // summary names both).
 int RunSite(Site site, const RunOptions& options);
 

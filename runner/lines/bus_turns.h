@@ -29,6 +29,7 @@ class BusTurns {
   BusTurns(std::size_t devices, std::chrono::milliseconds reply_timeout);
 
   void MarkDue(std::size_t device) { due_.at(device) = true; }
+  bool Due(std::size_t device) const { return due_.at(device); }
   void MarkAllDue();
   bool AnyDue() const;
 

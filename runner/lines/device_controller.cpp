@@ -18,6 +18,22 @@ void DeviceController::Attach(DeviceSlot& slot) {
   by_id_[slot.settings.data_id] = &slot;
 }
 
+void DeviceController::Detach(const DeviceSlot& slot) {
+  by_device_.erase(slot.device.get());
+  if (SlotById(slot.settings.data_id) == &slot) by_id_.erase(slot.settings.data_id);
+  if (calling_ == &slot) calling_ = nullptr;
+}
+
+void DeviceController::SetLimits(DeviceSlot& slot) {
+  std::vector<ActiveAlarm> active = slot.alarms.Active();
+  for (ActiveAlarm& a : slot.health_alarms.Active()) active.push_back(std::move(a));
+  slot.alarms = AlarmBook(slot.settings.limits);
+  slot.alarms.SetCells(slot.cells.active);
+  slot.health_alarms = HealthAlarms(slot.settings.health);
+  for (const ActiveAlarm& a : active)
+    Announce(slot, {a.name, a.text, a.point, a.kind, false, a.value, a.limit});
+}
+
 void DeviceController::DetachAll() {
   by_device_.clear();
   by_id_.clear();

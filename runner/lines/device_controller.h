@@ -36,7 +36,13 @@ class DeviceController : public QorvController {
 
   // Makes a configured device known by its object and its data id.
   void Attach(DeviceSlot& slot);
+  // Forgets a device taken out of the site.
+  void Detach(const DeviceSlot& slot);
   void DetachAll();
+  // Puts the slot's settings' limits in force: its alarms are cleared (each
+  // told, logged and published as at any clear) and checked anew against
+  // the new limits from its next round on.
+  void SetLimits(DeviceSlot& slot);
 
   DeviceSlot* SlotOf(const QorvVDevice& device) const;
   DeviceSlot* SlotById(unsigned data_id) const;

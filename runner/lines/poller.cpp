@@ -67,11 +67,12 @@ void Poller::LoadPlugin() {
 }
 
 void Poller::CreateDevices() {
-  for (const DeviceSettings& settings : site_.devices) CreateDevice(settings);
+  HistoryStore* store = history_ ? history_->store() : nullptr;  // the writer is idle yet
+  for (const DeviceSettings& settings : site_.devices) CreateDevice(settings, store);
   if (slots_.empty()) throw PollerError(site_.origin + ": no device could be configured");
 }
 
-void Poller::CreateDevice(const DeviceSettings& settings) {
+DeviceSlot* Poller::CreateDevice(const DeviceSettings& settings, HistoryStore* restore_from) {
   auto slot = std::make_unique<DeviceSlot>();
   slot->settings = settings;
   slot->alarms = AlarmBook(settings.limits);
@@ -100,7 +101,7 @@ void Poller::CreateDevice(const DeviceSettings& settings) {
     events_.Add("device " + settings.name + " (data id " + std::to_string(settings.data_id) +
                 "): configuration refused, device skipped: " + *refused);
     skipped_.emplace_back(settings.name, "configuration refused: " + *refused);
-    return;
+    return nullptr;
   }
   slot->cells.active = ConfiguredCells(settings.config, CellCountOf(slot->device->DeviceType()));
   slot->cells.count = slot->cells.active.empty() ? 0 : slot->cells.active.back() + 1;
@@ -118,21 +119,30 @@ void Poller::CreateDevice(const DeviceSettings& settings) {
   }
   controller_->Attach(*slot);
   if (history_) {
-    HistoryStore* store = history_->store();
-    if (auto image = store ? store->LastRecord(settings.data_id) : std::nullopt) {
-      DeviceCall call(*slot, *controller_, events_);
-      const bool taken =
-          slot->device->LoadFromCache(image->data(), static_cast<int>(image->size()));
-      call.Record([&](DeviceRecorder& r) { r.Cache(*image); });
-      events_.Add("device " + settings.name + ": last record from history " +
-                  (taken ? "restored" : "refused"));
-    }
+    if (restore_from) Restore(*slot, *restore_from);
     HistoryJob job;  // what history and its CSV export know of the device
     job.kind = HistoryJob::Kind::kDevice;
     job.info = {settings.data_id, settings.name, slot->cells.count, slot->cells.first_number};
     history_->Add(std::move(job));
   }
   slots_.push_back(std::move(slot));
+  return slots_.back().get();
+}
+
+void Poller::Restore(DeviceSlot& slot, HistoryStore& store) {
+  const DeviceSettings& settings = slot.settings;
+  std::optional<std::vector<unsigned char>> image;
+  try {
+    image = store.LastRecord(settings.data_id);
+  } catch (const HistoryError& e) {
+    events_.Add("device " + settings.name + ": last record from history unreadable: " + e.what());
+  }
+  if (!image) return;
+  DeviceCall call(slot, *controller_, events_);
+  const bool taken = slot.device->LoadFromCache(image->data(), static_cast<int>(image->size()));
+  call.Record([&](DeviceRecorder& r) { r.Cache(*image); });
+  events_.Add("device " + settings.name + ": last record from history " +
+              (taken ? "restored" : "refused"));
 }
 
 void Poller::StartSimulators() {
@@ -180,6 +190,10 @@ void Poller::Stop() {
 
 void Poller::RequestStop() {
   stop_requested_.store(true);
+  Wake();
+}
+
+void Poller::Wake() {
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
 }

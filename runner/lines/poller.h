@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -34,6 +35,7 @@
 #include "runner/lines/device_recorder.h"
 #include "runner/lines/device_slot.h"
 #include "runner/lines/event_log.h"
+#include "runner/lines/site_reload.h"
 #include "runner/lines/site_view.h"
 #include "runner/site/site.h"
 #include "runner/time/host_clock.h"
@@ -94,6 +96,19 @@ class Poller {
 
   // Ends Run() soon; safe from a signal handler and from other threads.
   void RequestStop();
+  // Ends the loop's wait at once, so that a flag a signal handler set is
+  // seen promptly; safe from a signal handler.
+  void Wake();
+
+  // Runs `next` from now on, between two turns of the loop (poll thread
+  // only): unchanged devices keep their slot, device object and counters;
+  // removed ones are taken out, added ones created, configured and restored
+  // as at start; a device whose limits alone changed keeps running with the
+  // new ones, any other changed device is replaced. Ports no device uses any
+  // more are closed, new ones opened, changed ones reopened. A site that
+  // changes what only a restart can (DiffSites) is refused and the site
+  // runs on as it was. Either way an event tells the outcome.
+  SiteChanges ApplySite(Site next);
   bool StopRequested() const { return stop_requested_.load(); }
 
   // Stops ticking, destroys the devices, unloads the plug-in, gives the
@@ -133,8 +148,22 @@ class Poller {
 
   void LoadPlugin();
   void CreateDevices();
-  void CreateDevice(const DeviceSettings& settings);
+  // The new slot, or null when the plug-in refused the configuration.
+  // `restore_from`: the database the device's last record is read from.
+  DeviceSlot* CreateDevice(const DeviceSettings& settings, HistoryStore* restore_from);
+  void Restore(DeviceSlot& slot, HistoryStore& store);
   void StartSimulators();
+  // Reload (poller_reload.cpp): slots out and in, lines to the new ports.
+  void TakeOut(const std::string& name);
+  // The slots made for added and replaced devices.
+  std::set<const DeviceSlot*> CreateAdded(const SiteChanges& changes);
+  void ArrangeLines(const Site& before, const SiteChanges& changes,
+                    std::chrono::milliseconds old_timeout,
+                    const std::set<const DeviceSlot*>& fresh);
+  void Reseat(Line& line, std::chrono::milliseconds old_timeout,
+              const std::set<const DeviceSlot*>& fresh);
+  void BringUp(Line& line, TimePoint now);
+  static void CloseLine(Line& line);
   void OpenLines();
   void TryOpen(Line& line, TimePoint now);
   void LineLost(Line& line, std::string why, TimePoint now);

@@ -42,24 +42,68 @@ SitePublisher::SitePublisher(MqttSettings settings, std::vector<PublishedDevice>
   for (PublishedDevice& d : devices) {
     Device device;
     device.info = std::move(d);
-    if (store_) {
-      const auto found = store_->sequences.find(device.info.data_id);
-      if (found != store_->sequences.end()) {
-        device.next_seq = found->second.last + 1;
-        device.backlog_before = device.next_seq;  // whatever is left in the database
-      }
-    }
+    Number(device);
     devices_.emplace(device.info.data_id, std::move(device));
   }
-  if (discovery_)
-    for (const auto& [id, d] : devices_)
-      for (const RetainedMessage& r : DiscoveryOf(d.info.discovery, *discovery_))
-        announced_.insert(r.topic);
+  announced_ = SiteTopics();
   counts_.broker = settings_.broker.HostPort();
   if (store_) counts_.waiting = store_->kept;
 }
 
 SitePublisher::~SitePublisher() { Stop(); }
+
+// The numbers carry on from the database's, as they were at start: only
+// this publisher numbers a device's messages since.
+void SitePublisher::Number(Device& device) const {
+  if (!store_) return;
+  const auto found = store_->sequences.find(device.info.data_id);
+  if (found == store_->sequences.end()) return;
+  device.next_seq = found->second.last + 1;
+  device.backlog_before = device.next_seq;  // whatever is left in the database
+}
+
+std::set<std::string> SitePublisher::SiteTopics() const {
+  std::set<std::string> topics;
+  if (!discovery_) return topics;
+  for (const auto& [id, d] : devices_)
+    if (d.in_site)
+      for (const RetainedMessage& r : DiscoveryOf(d.info.discovery, *discovery_))
+        topics.insert(r.topic);
+  return topics;
+}
+
+void SitePublisher::SetDevices(std::vector<PublishedDevice> devices) {
+  std::set<unsigned> listed;
+  std::vector<const Device*> announce;
+  for (PublishedDevice& p : devices) {
+    listed.insert(p.data_id);
+    auto [it, fresh] = devices_.try_emplace(p.data_id);
+    Device& d = it->second;
+    const DiscoveryDevice& was = d.info.discovery;
+    const bool same = !fresh && d.in_site && was.name == p.discovery.name &&
+                      was.model == p.discovery.model &&
+                      was.cell_numbers == p.discovery.cell_numbers;
+    d.info = std::move(p);
+    d.in_site = true;
+    if (fresh) Number(d);
+    if (same) continue;
+    d.availability.clear();  // published anew at the next tick
+    d.alarms.clear();
+    announce.push_back(&d);
+  }
+  for (auto& [id, d] : devices_)
+    if (!listed.count(id) && d.in_site) {
+      d.in_site = false;
+      PublishRetained(topics_.Availability(d.info.discovery.name), "offline");
+    }
+  // A broker away now hears of it at the next connect: the filter of
+  // announced topics removes what the site no longer has.
+  const std::set<std::string> topics = SiteTopics();
+  for (const std::string& topic : announced_)
+    if (!topics.count(topic)) PublishRetained(topic, "");
+  announced_ = topics;
+  for (const Device* d : announce) PublishDiscoveryOf(*d);
+}
 
 void SitePublisher::Start() {
   if (store_ && !store_->path.empty()) {
@@ -231,10 +275,14 @@ void SitePublisher::TakeMessages() {
 }
 
 void SitePublisher::PublishDiscovery() {
-  if (!discovery_) return;
   for (const auto& [id, d] : devices_)
-    for (const RetainedMessage& r : DiscoveryOf(d.info.discovery, *discovery_))
-      PublishRetained(r.topic, r.payload);
+    if (d.in_site) PublishDiscoveryOf(d);
+}
+
+void SitePublisher::PublishDiscoveryOf(const Device& device) {
+  if (!discovery_) return;
+  for (const RetainedMessage& r : DiscoveryOf(device.info.discovery, *discovery_))
+    PublishRetained(r.topic, r.payload);
 }
 
 void SitePublisher::PublishRetained(const std::string& topic, const std::string& payload) {

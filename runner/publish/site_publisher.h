@@ -6,6 +6,7 @@
 //   publisher.Start();
 //   ... on the poll thread:
 //   publisher.Round(round);                  // every completed round
+//   publisher.SetDevices(devices);           // the site was reloaded
 //   publisher.Tick(statuses, now);           // after every round report
 //   for (auto& e : publisher.TakeEvents()) log(e);
 //   publisher.Stop();
@@ -89,6 +90,11 @@ class SitePublisher {
   // Takes the broker's acknowledgements and messages; publishes discovery,
   // availability and alarm lists that changed; sends backlog.
   void Tick(const std::vector<DeviceStatus>& statuses, std::chrono::steady_clock::time_point now);
+  // The site's devices after a reload, without reconnecting: discovery for
+  // the devices added or changed, the configurations of those gone removed
+  // so their entities go. A device gone keeps its numbering and its backlog,
+  // which still goes out; nothing in flight is dropped.
+  void SetDevices(std::vector<PublishedDevice> devices);
   std::vector<std::string> TakeEvents();
   PublishCounts Counts() const;
   // Takes the last acknowledgements and leaves the broker.
@@ -102,6 +108,7 @@ class SitePublisher {
     std::uint64_t backlog_before = 0;  // messages below it may wait in the database
     std::string availability;          // as last published
     std::string alarms;                // the active list, as last published
+    bool in_site = true;               // false once a reload took it out
   };
   struct InFlight {
     unsigned data_id = 0;
@@ -113,7 +120,10 @@ class SitePublisher {
   void TakeAcknowledged(std::chrono::steady_clock::time_point now);
   void TakeRefused();
   void TakeMessages();
+  void Number(Device& device) const;
   void PublishDiscovery();
+  void PublishDiscoveryOf(const Device& device);
+  std::set<std::string> SiteTopics() const;
   void PublishRetained(const std::string& topic, const std::string& payload);
   void SendBacklog(std::chrono::steady_clock::time_point now);
   bool SendBacklogOf(Device& device, unsigned& budget);

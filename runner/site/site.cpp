@@ -275,6 +275,7 @@ std::string ReadName(const Fields& f) {
 void ReadSimBus(const Fields& f, PortSettings& port) {
   const Json::Value& object = f.Has("sim") ? f.Get("sim") : Json::Value(Json::objectValue);
   port.monitor_per_device = !(object.isObject() && object.isMember("monitors"));
+  port.sim_source = object;
   for (const char* key : {"address", "device_address"})
     if (port.monitor_per_device && object.isObject() && object.isMember(key))
       throw FieldError{Member(f.Where("sim"), key),

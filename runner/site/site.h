@@ -39,6 +39,7 @@ struct PortSettings {
   std::string path;                   // serial device; empty for a simulated port
   std::optional<sim::BusConfig> sim;  // set: the host serves this bus on a pseudo-terminal
   bool monitor_per_device = false;    // sim: one monitor per device, at its address
+  Json::Value sim_source;             // the "sim" object as written: a reload compares it
 };
 
 struct DeviceSettings {

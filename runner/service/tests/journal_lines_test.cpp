@@ -17,6 +17,8 @@ TEST(JournalLinesTest, EachEventLedByItsPriority) {
       {"device A: poll tick failed: a\nb", "<3>device A: poll tick failed: a b\n"},
       {"history: e; 1 rows pending, retrying", "<3>history: e; 1 rows pending, retrying\n"},
       {"history: writing again", "<6>history: writing again\n"},
+      {"reload refused: s.json: mqtt: x", "<3>reload refused: s.json: mqtt: x\n"},
+      {"site reloaded: 3 kept, 1 added", "<6>site reloaded: 3 kept, 1 added\n"},
       {"history: locked", "<4>history: locked\n"},
       {"MQTT: connected to h", "<6>MQTT: connected to h\n"},
       {"MQTT: h refused the connection: x", "<3>MQTT: h refused the connection: x\n"},
