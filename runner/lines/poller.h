@@ -41,8 +41,13 @@
 namespace qorv {
 class PluginLibrary;
 }  // namespace qorv
+namespace sim {
+class PortServer;
+}  // namespace sim
 
 namespace runner {
+
+class SerialLine;
 
 class PollerError : public std::runtime_error {
  public:
@@ -128,18 +133,16 @@ class Poller {
   const std::vector<std::pair<std::string, std::string>>& skipped() const { return skipped_; }
 
  private:
-  struct Line;
+  using Line = SerialLine;
   using TimePoint = std::chrono::steady_clock::time_point;
 
   void LoadPlugin();
   void CreateDevices();
   void CreateDevice(const DeviceSettings& settings);
   void StartSimulators();
+  void BuildLines();
   void OpenLines();
-  void TryOpen(Line& line, TimePoint now);
-  void LineLost(Line& line, std::string why, TimePoint now);
-  void CheckLostLines(TimePoint now);
-  int WriteLine(DeviceSlot& slot, const unsigned char* data, unsigned len);
+  void CheckLostLines();
 
   void BeginRoundIfDue(TimePoint now);
   void EndRoundIfIdle();
@@ -147,12 +150,11 @@ class Poller {
   void NoteDataStates();
   void NoteStoreState();
   void ExpireTurns(TimePoint now);
-  void RunTicks(TimePoint now);
+  void RunTicks();
   void Tick(Line& line, DeviceSlot& slot);
   void Receive(Line& line, short revents, TimePoint now);
   void Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& bytes);
   int WaitMs(TimePoint now, std::chrono::milliseconds max_wait) const;
-  std::string DeviceNames(const Line& line) const;
 
   Site site_;
   PollerOptions options_;
@@ -168,7 +170,8 @@ class Poller {
   std::shared_ptr<class DeviceController> controller_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;
   std::vector<std::pair<std::string, std::string>> skipped_;
-  std::vector<std::unique_ptr<Line>> lines_;
+  std::vector<std::unique_ptr<sim::PortServer>> simulators_;  // by port; null: a real line
+  std::vector<std::unique_ptr<Line>> lines_;                  // by port
 
   int wake_[2] = {-1, -1};
   std::atomic<bool> stop_requested_{false};
