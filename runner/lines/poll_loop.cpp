@@ -13,9 +13,7 @@
 #include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/poller.h"
-#include "runner/lines/poller_line.h"
-#include "runner/lines/serial_port.h"
-#include "runner/plugin_access/serial_settings.h"
+#include "runner/lines/serial_line.h"
 
 namespace runner {
 namespace {
@@ -39,14 +37,14 @@ bool Poller::RunOnce(milliseconds max_wait) {
   Steady::time_point now = Steady::now();
   BeginRoundIfDue(now);
   ExpireTurns(now);
-  RunTicks(now);
+  RunTicks();
   EndRoundIfIdle();
 
   std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};
   std::vector<Line*> polled;
   for (auto& line : lines_)
     if (line->up()) {
-      fds.push_back({line->port->fd(), POLLIN, 0});
+      fds.push_back({line->fd(), POLLIN, 0});
       polled.push_back(line.get());
     }
   const int ready = ::poll(fds.data(), fds.size(), WaitMs(now, max_wait));
@@ -61,15 +59,15 @@ bool Poller::RunOnce(milliseconds max_wait) {
     for (std::size_t i = 0; i < polled.size(); ++i)
       if (fds[i + 1].revents) Receive(*polled[i], fds[i + 1].revents, now);
   }
-  CheckLostLines(now);
-  RunTicks(now);
+  CheckLostLines();
+  RunTicks();
   EndRoundIfIdle();
   return !stop_requested_.load();
 }
 
 void Poller::BeginRoundIfDue(Steady::time_point now) {
   for (auto& line : lines_)
-    if (!line->up() && !line->devices.empty() && now >= line->retry_at) TryOpen(*line, now);
+    if (line->RetryDue(now) && line->TryOpen() && round_open_) line->turns().MarkAllDue();
   if (now < next_round_at_) return;
   if (round_open_) ReportRound();
   ++round_;
@@ -79,13 +77,13 @@ void Poller::BeginRoundIfDue(Steady::time_point now) {
   next_round_at_ += period;
   if (next_round_at_ <= now) next_round_at_ = now + period;  // fell behind: no burst of ticks
   for (auto& line : lines_)
-    if (line->up()) line->turns.MarkAllDue();
+    if (line->up()) line->turns().MarkAllDue();
 }
 
 void Poller::EndRoundIfIdle() {
   if (!round_open_) return;
   for (const auto& line : lines_)
-    if (line->up() && !line->turns.Idle()) return;
+    if (line->up() && !line->turns().Idle()) return;
   ReportRound();
 }
 
@@ -136,23 +134,23 @@ void Poller::ReportRound() {
 void Poller::ExpireTurns(Steady::time_point now) {
   for (auto& line : lines_) {
     if (!line->up()) continue;
-    if (auto seat = line->turns.Expire(now)) line->devices[*seat]->link.TimedOut();
+    if (auto seat = line->turns().Expire(now)) line->devices()[*seat]->link.TimedOut();
   }
 }
 
-void Poller::RunTicks(Steady::time_point now) {
+void Poller::RunTicks() {
   for (auto& line : lines_) {
-    while (line->up() && line->lost.empty()) {
-      const std::optional<std::size_t> seat = line->turns.NextTick();
+    while (line->usable()) {
+      const std::optional<std::size_t> seat = line->turns().NextTick();
       if (!seat) break;
-      Tick(*line, *line->devices[*seat]);
+      Tick(*line, *line->devices()[*seat]);
     }
   }
-  CheckLostLines(now);
+  CheckLostLines();
 }
 
 void Poller::Tick(Line& line, DeviceSlot& slot) {
-  line.port->DiscardInput();  // a late reply to someone else must not reach this device
+  line.DiscardInput();  // a late reply to someone else must not reach this device
   DeviceCall call(slot, *controller_, events_);
   try {
     slot.device->RefreshStatus();
@@ -164,19 +162,14 @@ void Poller::Tick(Line& line, DeviceSlot& slot) {
 
 void Poller::Receive(Line& line, short revents, Steady::time_point now) {
   std::vector<unsigned char> bytes;
-  const SerialPort::ReadStatus status = line.port->Read(bytes);
-  if (!bytes.empty()) {
-    if (const std::optional<std::size_t> seat = line.turns.holder()) {
-      line.turns.Heard(now);
-      Deliver(line, *line.devices[*seat], bytes);
-    } else {
-      line.stray_bytes += bytes.size();
-    }
+  line.Read(bytes, (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+  if (bytes.empty()) return;
+  if (const std::optional<std::size_t> seat = line.turns().holder()) {
+    line.turns().Heard(now);
+    Deliver(line, *line.devices()[*seat], bytes);
+  } else {
+    line.CountStray(bytes.size());
   }
-  if (status == SerialPort::ReadStatus::kGone)
-    line.lost = line.port ? line.port->error() : "line gone";
-  else if (bytes.empty() && (revents & (POLLHUP | POLLERR | POLLNVAL)))
-    line.lost = line.path + ": line hung up";
 }
 
 void Poller::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& bytes) {
@@ -194,18 +187,22 @@ void Poller::Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& b
     call.Record([&](DeviceRecorder& r) { r.Receive(received, result); });
   }
   slot.link.AfterProcess(result);
-  if (result == 0 && line.turns.holder() == slot.seat) line.turns.Release();
+  if (result == 0 && line.turns().holder() == slot.seat) line.turns().Release();
+}
+
+void Poller::CheckLostLines() {
+  for (auto& line : lines_) line->CheckLost();
 }
 
 int Poller::WaitMs(Steady::time_point now, milliseconds max_wait) const {
   Steady::time_point until = std::min(now + max_wait, next_round_at_);
   for (const auto& line : lines_) {
-    if (line->devices.empty()) continue;
+    if (line->devices().empty()) continue;
     if (!line->up()) {
-      until = std::min(until, line->retry_at);
-    } else if (auto deadline = line->turns.deadline()) {
+      until = std::min(until, line->retry_at());
+    } else if (auto deadline = line->turns().deadline()) {
       until = std::min(until, *deadline);
-    } else if (line->turns.AnyDue()) {
+    } else if (line->turns().AnyDue()) {
       return 0;
     }
   }

@@ -12,9 +12,10 @@
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_call.h"
 #include "runner/lines/device_controller.h"
-#include "runner/lines/poller_line.h"
+#include "runner/lines/serial_line.h"
 #include "runner/lines/serial_port.h"
 #include "runner/plugin_access/plugin_library.h"
+#include "runner/plugin_access/serial_settings.h"
 #include "sim/port_server.h"
 
 namespace runner {
@@ -50,12 +51,14 @@ void Poller::Start() {
   controller_ = std::make_shared<DeviceController>(
       clock_, events_, history_.get(),
       [this](DeviceSlot& slot, const unsigned char* data, unsigned len) {
-        return WriteLine(slot, data, len);
+        const std::size_t port = slot.settings.port;
+        return port < lines_.size() ? lines_[port]->Write(slot.seat, data, len) : -1;
       });
   controller_->OnRound(options_.on_round_result);
   LoadPlugin();
   CreateDevices();
   StartSimulators();
+  BuildLines();
   OpenLines();
   started_ = true;
   next_round_at_ = Steady::now();
@@ -145,28 +148,54 @@ void Poller::Restore(DeviceSlot& slot, HistoryStore& store) {
               (taken ? "restored" : "refused"));
 }
 
+// A simulated port's pseudo-terminal is made first, so that every line is
+// then built and opened alike, from a path.
 void Poller::StartSimulators() {
-  lines_.clear();
+  simulators_.clear();
+  simulators_.resize(site_.ports.size());
   for (std::size_t i = 0; i < site_.ports.size(); ++i) {
-    auto line = std::make_unique<Line>();
-    line->index = i;
-    line->path = site_.ports[i].path;
+    const bool used = std::any_of(slots_.begin(), slots_.end(),
+                                  [i](const auto& slot) { return slot->settings.port == i; });
+    if (!site_.ports[i].sim || !used) continue;
+    try {
+      simulators_[i] = sim::PortServer::CreatePty(sim::Bus(*site_.ports[i].sim));
+      simulators_[i]->Start();
+    } catch (const std::exception& e) {
+      throw PollerError("port " + site_.ports[i].name + ": simulator: " + e.what());
+    }
+  }
+}
+
+void Poller::BuildLines() {
+  lines_.clear();
+  const LineTiming timing{milliseconds(site_.reply_timeout_ms), options_.retry_first,
+                          options_.retry_most};
+  for (std::size_t i = 0; i < site_.ports.size(); ++i) {
+    std::vector<DeviceSlot*> devices;
     for (auto& slot : slots_)
       if (slot->settings.port == i) {
-        slot->seat = line->devices.size();
-        line->devices.push_back(slot.get());
+        slot->seat = devices.size();
+        devices.push_back(slot.get());
       }
-    line->turns = BusTurns(line->devices.size(), milliseconds(site_.reply_timeout_ms));
-    if (site_.ports[i].sim && !line->devices.empty()) {
-      try {
-        line->server = sim::PortServer::CreatePty(sim::Bus(*site_.ports[i].sim));
-        line->server->Start();
-        line->path = line->server->Path();
-      } catch (const std::exception& e) {
-        throw PollerError("port " + site_.ports[i].name + ": simulator: " + e.what());
-      }
-    }
-    lines_.push_back(std::move(line));
+    const std::string path = simulators_[i] ? simulators_[i]->Path() : site_.ports[i].path;
+    lines_.push_back(std::make_unique<SerialLine>(site_.ports[i].name, path, std::move(devices),
+                                                  timing, events_, OpenSerialPort,
+                                                  [] { return Steady::now(); }));
+  }
+}
+
+// A line runs at the speed of its first device; one that wants another
+// speed is told of.
+void Poller::OpenLines() {
+  for (auto& line : lines_) {
+    if (line->devices().empty()) continue;
+    const int baud = plugin_access::BaudRate(*line->devices().front()->device);
+    for (const DeviceSlot* slot : line->devices())
+      if (plugin_access::BaudRate(*slot->device) != baud)
+        events_.Add("port " + line->name() + ": " + slot->settings.name + " wants " +
+                    std::to_string(plugin_access::BaudRate(*slot->device)) +
+                    " bit/s; the line runs at " + std::to_string(baud));
+    line->Open(baud);
   }
 }
 
@@ -181,11 +210,10 @@ void Poller::Stop() {
     final_store_ = history_->State();
     history_.reset();
   }
-  for (auto& line : lines_) {
-    line->port.reset();
-    if (line->server) line->server->Stop();
-  }
-  lines_.clear();
+  lines_.clear();  // closes the ports before their simulators stop
+  for (auto& simulator : simulators_)
+    if (simulator) simulator->Stop();
+  simulators_.clear();
 }
 
 void Poller::RequestStop() {
@@ -205,7 +233,11 @@ DeviceSlot* Poller::FindDevice(const std::string& name) const {
 }
 
 std::string Poller::PortPath(std::size_t port) const {
-  return port < lines_.size() ? lines_[port]->path : std::string();
+  return port < lines_.size() ? lines_[port]->path() : std::string();
+}
+
+std::string Poller::PortTrouble(std::size_t port) const {
+  return port < lines_.size() ? lines_[port]->down_why() : std::string();
 }
 
 bool Poller::PortOnline(std::size_t port) const {
@@ -216,11 +248,10 @@ SiteView Poller::View() const {
   SiteView view;
   view.time = clock_.LocalTime();
   view.round = round_;
-  for (const auto& line : lines_)
-    view.ports.push_back({site_.ports[line->index].name, line->path, line->up()});
+  for (const auto& line : lines_) view.ports.push_back({line->name(), line->path(), line->up()});
   for (const auto& slot : slots_) {
     const Line& line = *lines_.at(slot->settings.port);
-    view.devices.push_back(Observe(*slot, site_.ports[line.index].name, line.up(), view.time));
+    view.devices.push_back(Observe(*slot, line.name(), line.up(), view.time));
   }
   view.store = Store();
   view.events = events_.Recent(6);

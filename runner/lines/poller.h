@@ -43,8 +43,13 @@
 namespace qorv {
 class PluginLibrary;
 }  // namespace qorv
+namespace sim {
+class PortServer;
+}  // namespace sim
 
 namespace runner {
+
+class SerialLine;
 
 class PollerError : public std::runtime_error {
  public:
@@ -143,7 +148,7 @@ class Poller {
   const std::vector<std::pair<std::string, std::string>>& skipped() const { return skipped_; }
 
  private:
-  struct Line;
+  using Line = SerialLine;
   using TimePoint = std::chrono::steady_clock::time_point;
 
   void LoadPlugin();
@@ -153,6 +158,7 @@ class Poller {
   DeviceSlot* CreateDevice(const DeviceSettings& settings, HistoryStore* restore_from);
   void Restore(DeviceSlot& slot, HistoryStore& store);
   void StartSimulators();
+  void BuildLines();
   // Reload (poller_reload.cpp): slots out and in, lines to the new ports.
   void TakeOut(const std::string& name);
   // The slots made for added and replaced devices.
@@ -160,15 +166,12 @@ class Poller {
   void ArrangeLines(const Site& before, const SiteChanges& changes,
                     std::chrono::milliseconds old_timeout,
                     const std::set<const DeviceSlot*>& fresh);
-  void Reseat(Line& line, std::chrono::milliseconds old_timeout,
+  bool AnySeatedOn(std::size_t port) const;
+  void Reseat(Line& line, std::size_t port, std::chrono::milliseconds old_timeout,
               const std::set<const DeviceSlot*>& fresh);
-  void BringUp(Line& line, TimePoint now);
-  static void CloseLine(Line& line);
+  void BringUp(Line& line, std::size_t port);
   void OpenLines();
-  void TryOpen(Line& line, TimePoint now);
-  void LineLost(Line& line, std::string why, TimePoint now);
-  void CheckLostLines(TimePoint now);
-  int WriteLine(DeviceSlot& slot, const unsigned char* data, unsigned len);
+  void CheckLostLines();
 
   void BeginRoundIfDue(TimePoint now);
   void EndRoundIfIdle();
@@ -176,12 +179,11 @@ class Poller {
   void NoteDataStates();
   void NoteStoreState();
   void ExpireTurns(TimePoint now);
-  void RunTicks(TimePoint now);
+  void RunTicks();
   void Tick(Line& line, DeviceSlot& slot);
   void Receive(Line& line, short revents, TimePoint now);
   void Deliver(Line& line, DeviceSlot& slot, std::vector<unsigned char>& bytes);
   int WaitMs(TimePoint now, std::chrono::milliseconds max_wait) const;
-  std::string DeviceNames(const Line& line) const;
 
   Site site_;
   PollerOptions options_;
@@ -197,7 +199,8 @@ class Poller {
   std::shared_ptr<class DeviceController> controller_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;
   std::vector<std::pair<std::string, std::string>> skipped_;
-  std::vector<std::unique_ptr<Line>> lines_;
+  std::vector<std::unique_ptr<sim::PortServer>> simulators_;  // by port; null: a real line
+  std::vector<std::unique_ptr<Line>> lines_;                  // by port
 
   int wake_[2] = {-1, -1};
   std::atomic<bool> stop_requested_{false};

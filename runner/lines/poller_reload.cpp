@@ -8,7 +8,7 @@
 #include "runner/lines/bus_turns.h"
 #include "runner/lines/device_controller.h"
 #include "runner/lines/poller.h"
-#include "runner/lines/poller_line.h"
+#include "runner/lines/serial_line.h"
 #include "runner/lines/serial_port.h"
 #include "runner/plugin_access/serial_settings.h"
 #include "sim/port_server.h"
@@ -95,92 +95,92 @@ std::set<const DeviceSlot*> Poller::CreateAdded(const SiteChanges& changes) {
 void Poller::ArrangeLines(const Site& before, const SiteChanges& changes, milliseconds old_timeout,
                           const std::set<const DeviceSlot*>& fresh) {
   std::vector<std::unique_ptr<Line>> old = std::move(lines_);
+  std::vector<std::unique_ptr<sim::PortServer>> old_simulators = std::move(simulators_);
   lines_.clear();
+  simulators_.clear();
+  simulators_.resize(site_.ports.size());
+  const LineTiming timing{milliseconds(site_.reply_timeout_ms), options_.retry_first,
+                          options_.retry_most};
   for (std::size_t i = 0; i < site_.ports.size(); ++i) {
-    const std::string& name = site_.ports[i].name;
-    const auto kept = std::find_if(old.begin(), old.end(), [&](const auto& line) {
-      return line && before.ports[line->index].name == name;
-    });
+    const PortSettings& port = site_.ports[i];
+    std::size_t was = 0;
+    while (was < old.size() && before.ports[was].name != port.name) ++was;
     std::unique_ptr<Line> line;
-    if (kept != old.end() && !Has(changes.ports_reopened, name)) {
-      line = std::move(*kept);
-    } else {
-      line = std::make_unique<Line>();
-      line->path = site_.ports[i].path;
+    // A simulated port that had no devices has no simulator to keep.
+    const bool keep = was < old.size() && old[was] && !Has(changes.ports_reopened, port.name) &&
+                      !(port.sim && !old_simulators[was]);
+    if (keep) {
+      line = std::move(old[was]);
+      simulators_[i] = std::move(old_simulators[was]);
     }
-    line->index = i;
-    Reseat(*line, old_timeout, fresh);
+    if (!line) {
+      std::string path = port.path;
+      if (port.sim && AnySeatedOn(i)) {
+        try {
+          simulators_[i] = sim::PortServer::CreatePty(sim::Bus(*port.sim));
+          simulators_[i]->Start();
+          path = simulators_[i]->Path();
+        } catch (const std::exception& e) {
+          simulators_[i].reset();
+          events_.Add("port " + port.name + ": simulator: " + e.what());
+        }
+      }
+      line = std::make_unique<Line>(port.name, path, std::vector<DeviceSlot*>{}, timing, events_,
+                                    OpenSerialPort, [] { return Steady::now(); });
+    }
+    Reseat(*line, i, old_timeout, fresh);
     lines_.push_back(std::move(line));
   }
-  for (auto& line : old)
-    if (line) CloseLine(*line);
-  const Steady::time_point now = Steady::now();
-  for (auto& line : lines_) BringUp(*line, now);
+  old.clear();  // closes the ports of the lines not kept before their simulators stop
+  for (auto& simulator : old_simulators)
+    if (simulator) simulator->Stop();
+  for (std::size_t i = 0; i < lines_.size(); ++i) BringUp(*lines_[i], i);
+}
+
+bool Poller::AnySeatedOn(std::size_t port) const {
+  return std::any_of(slots_.begin(), slots_.end(),
+                     [port](const auto& slot) { return slot->settings.port == port; });
 }
 
 // The line's devices in site order. One that stays keeps its waiting tick
 // and, while it holds the line, its exchange; a new one gets its tick in
 // the round under way.
-void Poller::Reseat(Line& line, milliseconds old_timeout,
+void Poller::Reseat(Line& line, std::size_t port, milliseconds old_timeout,
                     const std::set<const DeviceSlot*>& fresh) {
   std::vector<DeviceSlot*> seats;
   for (auto& slot : slots_)
-    if (slot->settings.port == line.index) seats.push_back(slot.get());
+    if (slot->settings.port == port) seats.push_back(slot.get());
   BusTurns turns(seats.size(), milliseconds(site_.reply_timeout_ms));
+  const std::vector<DeviceSlot*>& before = line.devices();
   for (std::size_t seat = 0; seat < seats.size(); ++seat) {
     DeviceSlot* slot = seats[seat];
-    const auto was = std::find(line.devices.begin(), line.devices.end(), slot);
-    if (fresh.count(slot) || was == line.devices.end()) {
+    const auto was = std::find(before.begin(), before.end(), slot);
+    if (fresh.count(slot) || was == before.end()) {
       if (line.up() && round_open_) turns.MarkDue(seat);
     } else {
-      const std::size_t old_seat = static_cast<std::size_t>(was - line.devices.begin());
-      if (line.turns.Due(old_seat)) turns.MarkDue(seat);
-      if (line.turns.holder() == old_seat) turns.Sent(seat, *line.turns.deadline() - old_timeout);
+      const std::size_t old_seat = static_cast<std::size_t>(was - before.begin());
+      if (line.turns().Due(old_seat)) turns.MarkDue(seat);
+      if (line.turns().holder() == old_seat)
+        turns.Sent(seat, *line.turns().deadline() - old_timeout);
     }
     slot->seat = seat;
   }
-  line.devices = std::move(seats);
-  line.turns = turns;
+  line.Reseat(std::move(seats), turns);
 }
 
-void Poller::BringUp(Line& line, Steady::time_point now) {
-  if (line.devices.empty()) {
-    CloseLine(line);
+// A line without devices is closed; a new one opened; a kept one reopened
+// only when its devices now want another speed.
+void Poller::BringUp(Line& line, std::size_t port) {
+  if (line.devices().empty()) {
+    line.Close();
+    if (simulators_[port]) simulators_[port]->Stop();
+    simulators_[port].reset();
     return;
   }
-  const PortSettings& port = site_.ports[line.index];
-  if (port.sim && !line.server) {
-    try {
-      line.server = sim::PortServer::CreatePty(sim::Bus(*port.sim));
-      line.server->Start();
-      line.path = line.server->Path();
-    } catch (const std::exception& e) {
-      line.server.reset();
-      events_.Add("port " + port.name + ": simulator: " + e.what());
-      return;
-    }
-  }
-  const int baud = plugin_access::BaudRate(*line.devices.front()->device);
-  const bool opened_before = line.up() || line.down_reported || line.backoff.count() != 0;
-  if (opened_before && (baud == line.baud || !line.up())) {
-    line.baud = baud;  // a line down is retried at its time, at this speed
-    return;
-  }
-  line.port.reset();
-  line.baud = baud;
-  line.backoff = options_.retry_first;
-  TryOpen(line, now);
-}
-
-void Poller::CloseLine(Line& line) {
-  line.port.reset();
-  if (line.server) line.server->Stop();
-  line.server.reset();
-  line.turns.Reset();
-  line.backoff = milliseconds(0);
-  line.down_reported = false;
-  line.down_why.clear();
-  line.lost.clear();
+  const int baud = plugin_access::BaudRate(*line.devices().front()->device);
+  if (line.baud() == baud) return;  // up, or retried at its time, at this speed
+  line.Close();
+  line.Open(baud);
 }
 
 }  // namespace runner

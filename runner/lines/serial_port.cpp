@@ -140,4 +140,8 @@ void SerialPort::DiscardInput() {
   if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
 }
 
+std::unique_ptr<LinePort> OpenSerialPort(const std::string& path, int baud) {
+  return std::make_unique<SerialPort>(path, baud);
+}
+
 }  // namespace runner

@@ -5,14 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "runner/lines/line_lock.h"
+#include "runner/lines/line_port.h"
 
 namespace runner {
 
-class SerialPort {
+class SerialPort final : public LinePort {
  public:
   // Opens `path`, claims it exclusively (line_lock.h) and sets it to raw
   // 8N1 at `baud` bit/s, with no flow control, no modem-line waits and
@@ -24,21 +26,15 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  bool is_open() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool is_open() const override { return fd_ >= 0; }
+  int fd() const override { return fd_; }
   const std::string& path() const { return path_; }
-  const std::string& error() const { return error_; }
+  const std::string& error() const override { return error_; }
 
-  // Writes the whole frame; false (with error()) when the line is gone.
-  bool Write(const unsigned char* data, std::size_t len);
-
-  enum class ReadStatus { kData, kNothing, kGone };
-  // Reads what has arrived, without waiting. kGone: the line has gone away
-  // (adapter unplugged, simulator stopped); error() says how.
-  ReadStatus Read(std::vector<unsigned char>& out);
-
-  // Drops whatever input is waiting.
-  void DiscardInput();
+  bool Write(const unsigned char* data, std::size_t len) override;
+  // kGone: the adapter was unplugged, the simulator stopped; error() says how.
+  ReadStatus Read(std::vector<unsigned char>& out) override;
+  void DiscardInput() override;
 
  private:
   void Fail(const std::string& what);
@@ -48,5 +44,8 @@ class SerialPort {
   LineLock lock_;
   std::string error_;
 };
+
+// The PortOpener of the host's lines: a SerialPort.
+std::unique_ptr<LinePort> OpenSerialPort(const std::string& path, int baud);
 
 }  // namespace runner
