@@ -5,7 +5,7 @@
 #
 #   scripts/mqtt-bench.sh [--seconds N] [--lines N] [--monitors N]
 #
-# Configures build-bench (override with BUILD_DIR) and runs qorv_mqtt_bench
+# Configures build-bench (Release; override with BUILD_DIR) and runs qorv_mqtt_bench
 # twice (bench/mqtt_route_bench.cpp says what it measures). Needs mosquitto
 # and mosquitto_sub (scripts/install-deps.sh installs them).
 set -euo pipefail
@@ -22,7 +22,9 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-cmake --preset bench -B "$build" >/dev/null
+# A build folder that exists is used as it is configured (BUILD_DIR=build:
+# the tests' RelWithDebInfo build).
+[ -f "$build/CMakeCache.txt" ] || cmake --preset bench -B "$build" >/dev/null
 cmake --build "$build" -j2 --target qorv_mqtt_bench
 
 echo "== machine: $(uname -srm), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
