@@ -9,8 +9,8 @@
 //   history: ok (/var/lib/qorv-host/demo/history.db)
 //   broker: 127.0.0.1:1883 refused the connection: not authorised
 //
-// Nothing of the site is changed: no history row is written, no database
-// is created, and the broker hears no will nor "online" from the check.
+// The check writes no history row, creates no database and tells the
+// broker nothing (no last will, no "online").
 
 #include <chrono>
 #include <ostream>
