@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "runner/cli/check_command.h"
 #include "runner/cli/run_command.h"
 #include "runner/cli/scan_options.h"
 #include "runner/history/history_command.h"
@@ -41,11 +42,9 @@ constexpr const char* kOutputNote =
 struct CommonOptions {
   runner::RunOptions run;
   unsigned log_max_mib = 10;
-  std::string plugin;
-  std::string db;
+  runner::SiteOverrides site;
   std::string capture_dir;
   unsigned capture_max_mib = 64;
-  std::string mqtt;
 };
 
 // A count of rounds: a whole number a person can read back in the message.
@@ -73,9 +72,9 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
   app.add_option("--log-keep", o.run.log_keep, "rotated logs kept, <log>.1 .. <log>.N")
       ->capture_default_str()
       ->check(CLI::Range(0u, 100u));
-  app.add_option("--plugin", o.plugin, "plug-in file, over the site's and the built one");
-  app.add_option("--db", o.db, "history database, over the site's");
-  app.add_option("--mqtt", o.mqtt,
+  app.add_option("--plugin", o.site.plugin, "plug-in file, over the site's and the built one");
+  app.add_option("--db", o.site.db, "history database, over the site's");
+  app.add_option("--mqtt", o.site.mqtt,
                  "publish to this broker (mqtt://HOST[:PORT] or mqtts://HOST[:PORT]), over the "
                  "site's \"mqtt\" url; other settings from the site or their defaults")
       ->check(CLI::Validator(
@@ -187,34 +186,20 @@ std::string CommandLike(const std::string& word) {
   if (word.find('/') != std::string::npos || ::access(word.c_str(), F_OK) == 0) return "";
   std::string best;
   std::size_t best_distance = 3;  // two slips at most
-  for (const char* command : {"demo", "history", "replay", "scan"}) {
+  for (const char* command : {"check", "demo", "history", "replay", "scan"}) {
     const std::size_t d = EditDistance(word, command);
     if (d < best_distance) best = command, best_distance = d;
   }
   return best;
 }
 
-// The command line over the site: the plug-in, database and broker given.
-void Override(runner::Site& site, const std::string& plugin, const std::string& db,
-              const std::string& mqtt) {
-  if (!plugin.empty()) site.plugin = plugin;
-  if (!db.empty()) site.history_db = db;
-  if (!mqtt.empty()) {
-    if (!site.mqtt) {
-      site.mqtt.emplace();
-      site.mqtt->client_id = runner::DefaultClientId(runner::SiteName(site.origin));
-    }
-    site.mqtt->broker = runner::ParseBrokerUrl(mqtt);
-  }
-}
-
 // `path` empty: the built-in demo, which has no file to read again.
 int RunWith(runner::Site site, CommonOptions& o, const std::string& path = "") {
-  Override(site, o.plugin, o.db, o.mqtt);
+  runner::ApplyOverrides(o.site, site);
   if (!path.empty())
-    o.run.reread_site = [path, plugin = o.plugin, db = o.db, mqtt = o.mqtt] {
+    o.run.reread_site = [path, overrides = o.site] {
       runner::Site again = runner::LoadSiteFile(path);
-      Override(again, plugin, db, mqtt);
+      runner::ApplyOverrides(overrides, again);
       return again;
     };
   o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
@@ -228,14 +213,18 @@ int RunWith(runner::Site site, CommonOptions& o, const std::string& path = "") {
 }
 
 constexpr const char* kRunOptionNames[] = {
-    "--rounds", "--json", "--log",     "--log-max-mib",     "--log-keep",
-    "--plugin", "--db",   "--capture", "--capture-max-mib", "--mqtt"};
+    "--rounds", "--json", "--log", "--log-max-mib", "--log-keep", "--capture", "--capture-max-mib"};
+// The run options that change the site itself; check takes them too.
+constexpr const char* kSiteOptionNames[] = {"--plugin", "--db", "--mqtt"};
 
 // The run options given on the command line, for refusing them where they
 // would do nothing.
-std::string GivenRunOptions(const CLI::App& app) {
+std::string GivenRunOptions(const CLI::App& app, bool site_options_too) {
+  std::vector<const char*> names(std::begin(kRunOptionNames), std::end(kRunOptionNames));
+  if (site_options_too)
+    names.insert(names.end(), std::begin(kSiteOptionNames), std::end(kSiteOptionNames));
   std::string given;
-  for (const char* name : kRunOptionNames)
+  for (const char* name : names)
     if (const CLI::Option* option = app.get_option_no_throw(name); option && option->count() > 0)
       given += std::string(given.empty() ? "" : ", ") + name;
   return given;
@@ -251,8 +240,10 @@ std::string ConflictOf(const CLI::App& app, const CLI::App* tool, const std::str
   if (tool == nullptr) return "";
   if (!site_path.empty())
     return tool->get_name() + " does not run a site; got " + site_path +
-           (tool->get_name() == "history" ? " (use history --site FILE)" : "");
-  const std::string options = GivenRunOptions(app);
+           (tool->get_name() == "history" ? " (use history --site FILE)"
+            : tool->get_name() == "check" ? " (use check FILE)"
+                                          : "");
+  const std::string options = GivenRunOptions(app, tool->get_name() != "check");
   if (!options.empty())
     return options + (options.find(',') == std::string::npos ? " applies" : " apply") +
            " to running a site, not to " + tool->get_name();
@@ -263,6 +254,7 @@ std::string ConflictOf(const CLI::App& app, const CLI::App* tool, const std::str
 
 int main(int argc, char** argv) {
   CLI::App app{kAbout, "qorv-host"};
+  app.set_version_flag("--version", "qorv-host " QORV_HOST_VERSION, "print the version and end");
   // An option given twice takes its last value, so a wrapper script's
   // defaults can be overridden by the arguments it passes on.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -296,9 +288,23 @@ int main(int argc, char** argv) {
   runner::scan::ScanOptions scan_options;
   CLI::App* scan = runner::AddScanCommand(app, scan_options);
 
+  std::string check_path;
+  CLI::App* check = app.add_subcommand(
+      "check",
+      "Check everything a start of the site would meet, without polling: the site file, the "
+      "plug-in, the devices' configuration, the ports, the history database and the broker");
+  check->add_option("site", check_path, "site file")->required();
+  check->fallthrough();
+  check->footer(
+      "Also takes --plugin, --db and --mqtt, as a run does. One line per item, \"ok\" or the "
+      "reason; the exit status is 0 only when every item is ok.");
+
   if (const std::optional<int> status = support::ParseCommandLine(app, argc, argv)) return *status;
 
-  const CLI::App* tool = history->parsed() ? history : scan->parsed() ? scan : nullptr;
+  const CLI::App* tool = history->parsed() ? history
+                         : scan->parsed()  ? scan
+                         : check->parsed() ? check
+                                           : nullptr;
 #ifdef QORV_HOST_HAVE_REPLAY
   if (replay->parsed()) tool = replay;
 #endif
@@ -316,6 +322,12 @@ int main(int argc, char** argv) {
 
   try {
     if (history->parsed()) return RunHistoryCommand(history_command);
+    if (check->parsed()) {
+      runner::CheckOptions options;
+      options.overrides = main_options.site;
+      options.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
+      return runner::RunCheck(check_path, options, std::cout);
+    }
     if (scan->parsed()) {
       scan_options.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
       return runner::scan::RunScan(scan_options, std::cout, std::cerr);
@@ -327,9 +339,9 @@ int main(int argc, char** argv) {
       CommonOptions& o = main_options;
       // The demo's files, unless the options say otherwise.
       if (app.count("--log") == 0) o.run.log_path = "qorv-demo.log";
-      if (o.db.empty()) o.db = "qorv-demo.db";
+      if (o.site.db.empty()) o.site.db = "qorv-demo.db";
       o.run.title = "demo";
-      return RunWith(runner::DemoSite(!no_pace, o.db), o);
+      return RunWith(runner::DemoSite(!no_pace, o.site.db), o);
     }
     if (const std::string command = CommandLike(site_path); !command.empty()) {
       std::cerr << "qorv-host: unknown command or site file '" << site_path << "'; did you mean '"

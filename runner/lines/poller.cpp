@@ -45,6 +45,16 @@ Poller::~Poller() {
 }
 void Poller::Start() {
   if (started_) return;
+  Configure();
+  StartSimulators();
+  BuildLines();
+  OpenLines();
+  started_ = true;
+  next_round_at_ = Steady::now();
+}
+
+void Poller::Configure() {
+  if (configured_) return;
   if (options_.keep_history && !site_.history_db.empty())
     history_ =
         std::make_unique<HistoryWriter>(HistoryStore::Open(site_.history_db), options_.history);
@@ -57,17 +67,14 @@ void Poller::Start() {
   controller_->OnRound(options_.on_round_result);
   LoadPlugin();
   CreateDevices();
-  StartSimulators();
-  BuildLines();
-  OpenLines();
-  started_ = true;
-  next_round_at_ = Steady::now();
+  configured_ = true;
 }
 
-void Poller::LoadPlugin() {
-  const std::string path = site_.plugin.empty() ? options_.default_plugin : site_.plugin;
-  plugin_ = std::make_unique<qorv::PluginLibrary>(path);
+std::string Poller::PluginPath() const {
+  return site_.plugin.empty() ? options_.default_plugin : site_.plugin;
 }
+
+void Poller::LoadPlugin() { plugin_ = std::make_unique<qorv::PluginLibrary>(PluginPath()); }
 
 void Poller::CreateDevices() {
   HistoryStore* store = history_ ? history_->store() : nullptr;  // the writer is idle yet
@@ -200,8 +207,8 @@ void Poller::OpenLines() {
 }
 
 void Poller::Stop() {
-  if (!started_) return;
-  started_ = false;
+  if (!configured_) return;
+  configured_ = started_ = false;
   if (controller_) controller_->DetachAll();
   slots_.clear();
   plugin_.reset();

@@ -89,6 +89,9 @@ class Poller {
   // simulated monitors; opens the lines. A line that cannot be opened is
   // reported and retried while the others run.
   void Start();
+  // The first half of Start(): loads the plug-in, creates and configures
+  // the devices, and opens no line (qorv-host check stops here).
+  void Configure();
 
   // One turn of the loop: starts a round when its period is due, runs
   // waiting ticks, waits up to `max_wait` for bytes and hands them over.
@@ -138,6 +141,8 @@ class Poller {
   // queue is full.
   bool QueueHistory(HistoryJob job);
   const Site& site() const { return site_; }
+  // The plug-in file loaded: the site's, or the default.
+  std::string PluginPath() const;
   // The path a line is opened from (a simulated port's pseudo-terminal).
   std::string PortPath(std::size_t port) const;
   bool PortOnline(std::size_t port) const;
@@ -204,7 +209,8 @@ class Poller {
 
   int wake_[2] = {-1, -1};
   std::atomic<bool> stop_requested_{false};
-  bool started_ = false;
+  bool configured_ = false;  // Configure() done
+  bool started_ = false;     // Start() done
   bool round_open_ = false;
   unsigned round_ = 0;
   unsigned rounds_reported_ = 0;

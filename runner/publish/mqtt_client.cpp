@@ -66,9 +66,10 @@ struct MqttCallbacks {
       c.Failed(c.broker_ + " refused the connection: " + ReasonText(rc));
       return;
     }
-    int mid = 0;
+    int mid = -1;
     const char online[] = "online";
-    mosquitto_publish(mosq, &mid, c.status_topic_.c_str(), sizeof online - 1, online, 1, true);
+    if (c.announce_)
+      mosquitto_publish(mosq, &mid, c.status_topic_.c_str(), sizeof online - 1, online, 1, true);
     std::vector<std::string> topics;
     {
       const std::lock_guard<std::mutex> lock(c.mutex_);
@@ -145,8 +146,9 @@ struct MqttCallbacks {
   }
 };
 
-MqttClient::MqttClient(MqttSettings settings)
+MqttClient::MqttClient(MqttSettings settings, bool announce)
     : settings_(std::move(settings)),
+      announce_(announce),
       status_topic_(settings_.topic_prefix + "/status"),
       broker_(settings_.broker.HostPort()) {}
 
@@ -169,8 +171,8 @@ void MqttClient::Start() {
   mosquitto_message_v5_callback_set(mosq_, MqttCallbacks::OnMessage);
   mosquitto_log_callback_set(mosq_, MqttCallbacks::OnLog);
   const char offline[] = "offline";
-  if (mosquitto_will_set(mosq_, status_topic_.c_str(), sizeof offline - 1, offline, 1, true) !=
-      MOSQ_ERR_SUCCESS)
+  if (announce_ && mosquitto_will_set(mosq_, status_topic_.c_str(), sizeof offline - 1, offline, 1,
+                                      true) != MOSQ_ERR_SUCCESS)
     throw std::runtime_error("MQTT: cannot set the will on " + status_topic_);
   if (!settings_.username.empty() &&
       mosquitto_username_pw_set(

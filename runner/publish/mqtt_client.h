@@ -49,7 +49,9 @@ struct MqttMessage {
 
 class MqttClient {
  public:
-  explicit MqttClient(MqttSettings settings);
+  // `announce` false: no last will and no "online" on PREFIX/status, for a
+  // connection that only tries the broker while the site's own may be up.
+  explicit MqttClient(MqttSettings settings, bool announce = true);
   ~MqttClient();  // Stop()
   MqttClient(const MqttClient&) = delete;
   MqttClient& operator=(const MqttClient&) = delete;
@@ -94,6 +96,7 @@ class MqttClient {
   friend struct MqttCallbacks;  // the library's callbacks, on the client's thread
 
   const MqttSettings settings_;
+  const bool announce_;
   const std::string status_topic_;
   const std::string broker_;  // "host:port", for the events
   mosquitto* mosq_ = nullptr;
