@@ -46,6 +46,7 @@ struct CommonOptions {
   std::string capture_dir;
   unsigned capture_max_mib = 64;
   std::string mqtt;
+  std::string metrics;
 };
 
 // A count of rounds: a whole number a person can read back in the message.
@@ -88,6 +89,20 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
             }
           },
           "URL"));
+  app.add_option("--metrics", o.metrics,
+                 "serve Prometheus metrics over HTTP at /metrics on this address (PORT, "
+                 "ADDRESS:PORT or [IPV6-ADDRESS]:PORT; a port alone listens on 127.0.0.1), over "
+                 "the site's \"metrics\"")
+      ->check(CLI::Validator(
+          [](std::string& address) {
+            try {
+              runner::ParseMetricsAddress(address);
+              return std::string();
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+          },
+          "ADDR"));
 #ifdef QORV_HOST_HAVE_REPLAY
   app.add_option("--capture", o.capture_dir,
                  "write each device's capture to DIR/NAME.scn, for qorv-host replay");
@@ -204,6 +219,7 @@ int RunWith(runner::Site site, CommonOptions& o) {
     }
     site.mqtt->broker = runner::ParseBrokerUrl(o.mqtt);
   }
+  if (!o.metrics.empty()) site.metrics = runner::ParseMetricsAddress(o.metrics);
   o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
   o.run.log_max_bytes = static_cast<std::uintmax_t>(o.log_max_mib) << 20;
 #ifdef QORV_HOST_HAVE_REPLAY
@@ -214,9 +230,10 @@ int RunWith(runner::Site site, CommonOptions& o) {
   return runner::RunSite(std::move(site), o.run);
 }
 
-constexpr const char* kRunOptionNames[] = {
-    "--rounds", "--json", "--log",     "--log-max-mib",     "--log-keep",
-    "--plugin", "--db",   "--capture", "--capture-max-mib", "--mqtt"};
+constexpr const char* kRunOptionNames[] = {"--rounds",      "--json",     "--log",
+                                           "--log-max-mib", "--log-keep", "--plugin",
+                                           "--db",          "--capture",  "--capture-max-mib",
+                                           "--mqtt",        "--metrics"};
 
 // The run options given on the command line, for refusing them where they
 // would do nothing.
