@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev libcli11-dev libcairo2-dev libexpat1-dev
   libmosquitto-dev mosquitto mosquitto-clients openssl libsystemd-dev
+  libcpp-httplib-dev prometheus
   clang-14 clang-format-14 libclang-rt-14-dev valgrind
   "$@"
 )

@@ -45,6 +45,7 @@ struct CommonOptions {
   runner::SiteOverrides site;
   std::string capture_dir;
   unsigned capture_max_mib = 64;
+  std::string metrics;
 };
 
 // A count of rounds: a whole number a person can read back in the message.
@@ -87,6 +88,20 @@ void AddRunOptions(CLI::App& app, CommonOptions& o) {
             }
           },
           "URL"));
+  app.add_option("--metrics", o.metrics,
+                 "serve Prometheus metrics over HTTP at /metrics on this address (PORT, "
+                 "ADDRESS:PORT or [IPV6-ADDRESS]:PORT; a port alone listens on 127.0.0.1), over "
+                 "the site's \"metrics\"")
+      ->check(CLI::Validator(
+          [](std::string& address) {
+            try {
+              runner::ParseMetricsAddress(address);
+              return std::string();
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+          },
+          "ADDR"));
 #ifdef QORV_HOST_HAVE_REPLAY
   app.add_option("--capture", o.capture_dir,
                  "write each device's capture to DIR/NAME.scn, for qorv-host replay");
@@ -196,10 +211,12 @@ std::string CommandLike(const std::string& word) {
 // `path` empty: the built-in demo, which has no file to read again.
 int RunWith(runner::Site site, CommonOptions& o, const std::string& path = "") {
   runner::ApplyOverrides(o.site, site);
+  if (!o.metrics.empty()) site.metrics = runner::ParseMetricsAddress(o.metrics);
   if (!path.empty())
-    o.run.reread_site = [path, overrides = o.site] {
+    o.run.reread_site = [path, overrides = o.site, metrics = o.metrics] {
       runner::Site again = runner::LoadSiteFile(path);
       runner::ApplyOverrides(overrides, again);
+      if (!metrics.empty()) again.metrics = runner::ParseMetricsAddress(metrics);
       return again;
     };
   o.run.default_plugin = QORV_HOST_DEFAULT_PLUGIN;
@@ -212,8 +229,9 @@ int RunWith(runner::Site site, CommonOptions& o, const std::string& path = "") {
   return runner::RunSite(std::move(site), o.run);
 }
 
-constexpr const char* kRunOptionNames[] = {
-    "--rounds", "--json", "--log", "--log-max-mib", "--log-keep", "--capture", "--capture-max-mib"};
+constexpr const char* kRunOptionNames[] = {"--rounds",          "--json",     "--log",
+                                           "--log-max-mib",     "--log-keep", "--capture",
+                                           "--capture-max-mib", "--metrics"};
 // The run options that change the site itself; check takes them too.
 constexpr const char* kSiteOptionNames[] = {"--plugin", "--db", "--mqtt"};
 

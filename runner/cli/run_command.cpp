@@ -8,8 +8,10 @@
 #include <iostream>
 #include <thread>
 
+#include "runner/cli/metrics_snapshot.h"
 #include "runner/cli/site_reloader.h"
 #include "runner/lines/poller.h"
+#include "runner/metrics/metrics_server.h"
 #include "runner/publish/site_publisher.h"
 #include "runner/service/journal_lines.h"
 #include "runner/service/service_notify.h"
@@ -181,6 +183,9 @@ void StallWhileTestAsks() {
 int RunSite(Site site, const RunOptions& options) {
   const std::string history_db = site.history_db;
   const std::optional<MqttSettings> mqtt = site.mqtt;
+  std::unique_ptr<metrics::MetricsServer> metrics;
+  if (site.metrics)
+    metrics = std::make_unique<metrics::MetricsServer>(site.metrics->host, site.metrics->port);
   OutputSplit out(options.log_path);
   std::unique_ptr<publish::SitePublisher> publisher;
   std::unique_ptr<SiteReloader> reloader;  // while the loop runs
@@ -210,11 +215,17 @@ int RunSite(Site site, const RunOptions& options) {
   };
   Poller host(std::move(site), host_options);
   try {
+    if (metrics) metrics->Start();  // a port in use is told before any line opens
     host.Start();
     if (mqtt) {
       publisher = std::make_unique<publish::SitePublisher>(
           *mqtt, PublishedDevices(host), QORV_HOST_VERSION, StoreFor(host, history_db));
       publisher->Start();
+    }
+    if (metrics) {  // the devices before their first round
+      SiteView first = host.View();
+      if (publisher) first.mqtt = publisher->Counts();
+      metrics->Update(MetricsSnapshot(first));
     }
     notify.Ready();
   } catch (const std::exception& e) {
@@ -236,6 +247,7 @@ int RunSite(Site site, const RunOptions& options) {
         for (const std::string& e : publisher->TakeEvents()) host.events().Add(e);
         view.mqtt = publisher->Counts();
       }
+      if (metrics) metrics->Update(MetricsSnapshot(view));
       printer(r, view);
       notify.Status(service::StatusLine(host.rounds_reported(), ActiveAlarms(view)),
                     std::chrono::steady_clock::now());
@@ -243,6 +255,7 @@ int RunSite(Site site, const RunOptions& options) {
     reloader.reset();
   }
   notify.Stopping();
+  if (metrics) metrics->Stop();
   const bool interrupted = host.StopRequested();
   const unsigned rounds = host.rounds_reported();
   const std::vector<std::string> idle = DevicesWithoutARound(host);

@@ -56,11 +56,17 @@ bool SameMqtt(const std::optional<MqttSettings>& a, const std::optional<MqttSett
          a->backlog_hours == b->backlog_hours;
 }
 
+bool SameMetrics(const std::optional<MetricsAddress>& a, const std::optional<MetricsAddress>& b) {
+  if (!a || !b) return !a && !b;
+  return a->host == b->host && a->port == b->port;
+}
+
 std::string RestartOnly(const Site& before, const Site& after) {
-  const char* key = before.plugin != after.plugin           ? "plugin"
-                    : before.history_db != after.history_db ? "history_db"
-                    : !SameMqtt(before.mqtt, after.mqtt)    ? "mqtt"
-                                                            : nullptr;
+  const char* key = before.plugin != after.plugin                 ? "plugin"
+                    : before.history_db != after.history_db       ? "history_db"
+                    : !SameMqtt(before.mqtt, after.mqtt)          ? "mqtt"
+                    : !SameMetrics(before.metrics, after.metrics) ? "metrics"
+                                                                  : nullptr;
   return key ? std::string(key) + ": cannot change while the host runs; restart it to apply"
              : std::string();
 }

@@ -382,7 +382,7 @@ void AddSimMonitors(Site& site) {
 void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) {
   const Fields f(root, "",
                  {"plugin", "poll_period_s", "reply_timeout_ms", "history_db",
-                  "save_interval_minutes", "ports", "devices", "mqtt"});
+                  "save_interval_minutes", "ports", "devices", "mqtt", "metrics"});
   site.plugin = Resolve(f.OptionalString("plugin").value_or(""), base_dir);
   site.poll_period_s = f.OptionalNumber("poll_period_s", 0.05, 3600).value_or(1.0);
   site.reply_timeout_ms =
@@ -401,6 +401,13 @@ void ReadRoot(Site& site, const Json::Value& root, const std::string& base_dir) 
   if (f.Has("mqtt"))
     site.mqtt =
         internal::ReadMqttSettings(f.Get("mqtt"), f.Where("mqtt"), base_dir, SiteName(site.origin));
+  if (const auto metrics = f.OptionalString("metrics")) {
+    try {
+      site.metrics = ParseMetricsAddress(*metrics);
+    } catch (const std::invalid_argument& e) {
+      throw FieldError{"metrics", e.what()};
+    }
+  }
   std::optional<unsigned> interval;
   if (auto m = f.OptionalWhole("save_interval_minutes", 1, kMaxIoControlMinutes))
     interval = static_cast<unsigned>(*m);

@@ -16,6 +16,7 @@
 #include "host/device_contract.h"
 #include "runner/alarms/alarm_limits.h"
 #include "runner/alarms/health_limits.h"
+#include "runner/site/metrics_address.h"
 #include "runner/site/mqtt_settings.h"
 #include "sim/bus.h"
 
@@ -63,8 +64,9 @@ struct Site {
   std::string plugin;  // plug-in file; empty: the built one
   double poll_period_s = 1.0;
   unsigned reply_timeout_ms = 200;
-  std::string history_db;            // empty: the site keeps no history ("history_db": null)
-  std::optional<MqttSettings> mqtt;  // where rounds are published; none: not published
+  std::string history_db;                 // empty: the site keeps no history ("history_db": null)
+  std::optional<MqttSettings> mqtt;       // where rounds are published; none: not published
+  std::optional<MetricsAddress> metrics;  // where metrics are served over HTTP; none: not served
   std::vector<PortSettings> ports;
   std::vector<DeviceSettings> devices;
 };

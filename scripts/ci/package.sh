@@ -16,7 +16,7 @@ dpkg-deb -f "$deb" Package Version Architecture Depends
 
 fail() { echo "package stage: $*" >&2; exit 1; }
 [ "$(dpkg-deb -f "$deb" Package)" = qorv-host ] || fail "wrong package name"
-for dep in libjsoncpp25 libsqlite3-0 libmosquitto1 libstdc++6; do
+for dep in libjsoncpp25 libsqlite3-0 libmosquitto1 libcpp-httplib0.11 libstdc++6; do
   dpkg-deb -f "$deb" Depends | grep -q "$dep" || fail "Depends lacks $dep"
 done
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')

@@ -170,6 +170,23 @@ TEST(SiteTest, RejectsABadSiteNamingThePathAndTheProblem) {
       {"simulator settings on a real line",
        [](Json::Value& r) { r["ports"][0]["sim"] = Json::objectValue; }, "ports[0].sim",
        "only for a port whose path is \"sim\""},
+      {"metrics port as a number", [](Json::Value& r) { r["metrics"] = 9108; }, "metrics",
+       "must be a string"},
+      {"metrics address not an address", [](Json::Value& r) { r["metrics"] = "10.0.0.300:9108"; },
+       "metrics", "\"10.0.0.300\" is no IPv4 address"},
+      {"metrics host name", [](Json::Value& r) { r["metrics"] = "ctl.example:9108"; }, "metrics",
+       "is no IPv4 address"},
+      {"metrics IPv6 without brackets", [](Json::Value& r) { r["metrics"] = "::1:9108"; },
+       "metrics", "give PORT, ADDRESS:PORT or [IPV6-ADDRESS]:PORT"},
+      {"metrics bad IPv6", [](Json::Value& r) { r["metrics"] = "[::g]:9108"; }, "metrics",
+       "is no IPv6 address"},
+      {"metrics port 0", [](Json::Value& r) { r["metrics"] = "127.0.0.1:0"; }, "metrics",
+       "port must be 1..65535, got \"0\""},
+      {"metrics port 65536", [](Json::Value& r) { r["metrics"] = "65536"; }, "metrics",
+       "port must be 1..65535"},
+      {"metrics as a URL", [](Json::Value& r) { r["metrics"] = "http://ctl/metrics"; }, "metrics",
+       "give PORT"},
+      {"metrics empty", [](Json::Value& r) { r["metrics"] = ""; }, "metrics", "is empty"},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
