@@ -86,7 +86,9 @@ void HistoryWriter::Loop() {
       wake_.wait_until(lock, stopping_ ? std::min(retry_at, flush_until_) : retry_at);
       continue;
     }
-    if (!stopping_ && queue_.size() < kBatch && options_.gather.count() > 0) {
+    // Rows held back by a failure are late already: they go at the retry.
+    const bool failing = retry_at != Clock::time_point{};
+    if (!stopping_ && !failing && queue_.size() < kBatch && options_.gather.count() > 0) {
       if (gather_until == Clock::time_point{}) gather_until = now + options_.gather;
       if (now < gather_until) {
         wake_.wait_until(lock, gather_until);
