@@ -73,11 +73,27 @@ bool Has(const std::vector<std::string>& columns, const std::string& name) {
 // One prepared statement, finalized on scope exit.
 class Statement {
  public:
-  Statement(sqlite3* db, const std::string& sql) : db_(db) {
-    const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
-    if (rc != SQLITE_OK) throw HistoryError(sqlite3_errmsg(db), rc & 0xff);
+  Statement(sqlite3* db, const std::string& sql) : db_(db) { Prepare(sql); }
+  // Taken from `kept` when prepared before, and given back reset on scope exit.
+  Statement(sqlite3* db, std::map<std::string, sqlite3_stmt*>& kept, const std::string& sql)
+      : db_(db), kept_(&kept), sql_(sql) {
+    const auto found = kept.find(sql);
+    if (found == kept.end()) {
+      Prepare(sql);
+      return;
+    }
+    stmt_ = found->second;
+    kept.erase(found);
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  ~Statement() {
+    if (kept_ == nullptr || stmt_ == nullptr) {
+      sqlite3_finalize(stmt_);
+      return;
+    }
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    kept_->emplace(sql_, stmt_);
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -109,7 +125,14 @@ class Statement {
   }
 
  private:
+  void Prepare(const std::string& sql) {
+    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt_, nullptr);
+    if (rc != SQLITE_OK) throw HistoryError(sqlite3_errmsg(db_), rc & 0xff);
+  }
+
   sqlite3* db_;
+  std::map<std::string, sqlite3_stmt*>* kept_ = nullptr;
+  std::string sql_;
   sqlite3_stmt* stmt_ = nullptr;
 };
 
@@ -230,7 +253,10 @@ std::unique_ptr<HistoryStore> HistoryStore::OpenReadOnly(const std::string& path
 
 HistoryStore::HistoryStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
 
-HistoryStore::~HistoryStore() { sqlite3_close(db_); }
+HistoryStore::~HistoryStore() {
+  for (auto& [sql, stmt] : prepared_) sqlite3_finalize(stmt);
+  sqlite3_close(db_);
+}
 
 void HistoryStore::Exec(const std::string& sql) {
   char* error = nullptr;
@@ -472,14 +498,14 @@ void HistoryStore::AddOutbox(const OutboxMessage& m) {
     Exec(kCreateOutboxSql);
     have_outbox_ = true;
   }
-  Statement s(db_,
+  Statement s(db_, prepared_,
               "INSERT OR REPLACE INTO mqtt_outbox(data_id, seq, utc, payload) VALUES(?, ?, ?, ?)");
   s.Bind(1, static_cast<std::int64_t>(m.data_id));
   s.Bind(2, static_cast<std::int64_t>(m.seq));
   s.Bind(3, m.utc);
   s.Bind(4, m.payload);
   s.Step();
-  Statement seq(db_,
+  Statement seq(db_, prepared_,
                 "INSERT INTO mqtt_sequence(data_id, last_seq) VALUES(?1, ?2) ON CONFLICT(data_id)"
                 " DO UPDATE SET last_seq = max(last_seq, ?2)");
   seq.Bind(1, static_cast<std::int64_t>(m.data_id));
@@ -489,12 +515,12 @@ void HistoryStore::AddOutbox(const OutboxMessage& m) {
 
 void HistoryStore::Acknowledge(unsigned data_id, std::uint64_t seq, bool by_broker) {
   if (!HasOutbox()) return;
-  Statement s(db_, "DELETE FROM mqtt_outbox WHERE data_id = ? AND seq = ?");
+  Statement s(db_, prepared_, "DELETE FROM mqtt_outbox WHERE data_id = ? AND seq = ?");
   s.Bind(1, static_cast<std::int64_t>(data_id));
   s.Bind(2, static_cast<std::int64_t>(seq));
   s.Step();
   if (!by_broker) return;
-  Statement acked(db_,
+  Statement acked(db_, prepared_,
                   "UPDATE mqtt_sequence SET acked_seq = max(acked_seq, ?2) WHERE data_id = ?1");
   acked.Bind(1, static_cast<std::int64_t>(data_id));
   acked.Bind(2, static_cast<std::int64_t>(seq));

@@ -34,6 +34,7 @@
 #include "runner/time/host_clock.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace runner {
 
@@ -218,6 +219,9 @@ class HistoryStore {
   bool HasOutbox();
 
   sqlite3* db_;
+  // The outbox's statements, run for every message a busy site publishes,
+  // kept prepared by their text.
+  std::map<std::string, sqlite3_stmt*> prepared_;
   std::string path_;
   bool have_devices_ = true;
   bool have_outbox_ = false;  // its tables are made when the first message is kept
