@@ -63,7 +63,7 @@ TEST(SoakPlan, SiteIsOneTheHostAccepts) {
   plan.buses = 3;
   plan.monitors_per_bus = 2;
   const runner::Site site = runner::ParseSite(
-      SiteOf(plan, {"/dev/pts/91", "/dev/pts/92", "/dev/pts/93"}, "/x/halvex_30.so", "/tmp/h.db"),
+      SiteOf(plan, {"/dev/pts/91", "/dev/pts/92", "/dev/pts/93"}, "/x/halvex_30.so", "/x/h.db"),
       "soak", "/");
   EXPECT_DOUBLE_EQ(site.poll_period_s, plan.poll_period_s);
   EXPECT_EQ(site.reply_timeout_ms, plan.reply_timeout_ms);
